@@ -1,0 +1,53 @@
+# Runs the program and checks every byte it writes, its exit status 0 and its silence on standard error.
+# Written in CMake so that it runs wherever CTest does, through the emulator of a cross build.
+#   PROGRAM, EMULATOR (may be empty), STDOUT_KIND (file or pipe), LINE_END (LF or CRLF), WORK_DIR
+
+set(sentence "Este sistema operativo si que es inutil")
+string(HEX "${sentence}" sentence_hex)
+if(LINE_END STREQUAL "CRLF")
+    set(line_end_hex "0d0a")
+else()
+    set(line_end_hex "0a")
+endif()
+string(REPEAT "${sentence_hex}${line_end_hex}07" 80 expected_hex)
+
+file(MAKE_DIRECTORY "${WORK_DIR}")
+set(failures "")
+
+# Each command line is ignored: the same bytes come out for all of them.
+set(command_line_1 "")
+set(command_line_2 --help)
+set(command_line_3 -v --version - -- "%s%n%d")
+set(command_line_4 "" "a b" "/?")
+foreach(n RANGE 1 4)
+    set(out_file "${WORK_DIR}/out")
+    file(REMOVE "${out_file}")
+    if(STDOUT_KIND STREQUAL "file")
+        execute_process(COMMAND ${EMULATOR} "${PROGRAM}" ${command_line_${n}}
+            OUTPUT_FILE "${out_file}" ERROR_VARIABLE err RESULT_VARIABLE status)
+        file(READ "${out_file}" out_hex HEX)
+    else()
+        execute_process(COMMAND ${EMULATOR} "${PROGRAM}" ${command_line_${n}}
+            OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+        string(HEX "${out}" out_hex)
+    endif()
+
+    string(LENGTH "${out_hex}" hex_digits)
+    math(EXPR bytes "${hex_digits} / 2")
+    set(run "run ${n} (${STDOUT_KIND}, arguments: '${command_line_${n}}')")
+    if(NOT status STREQUAL "0")
+        string(APPEND failures "${run}: exit status ${status}\n")
+    endif()
+    if(NOT err STREQUAL "")
+        string(APPEND failures "${run}: wrote to standard error: ${err}\n")
+    endif()
+    if(NOT out_hex STREQUAL expected_hex)
+        string(APPEND failures "${run}: wrote ${bytes} bytes, not the expected ones:\n${out_hex}\n")
+    else()
+        message(STATUS "${run}: ${bytes} bytes as expected, exit status 0")
+    endif()
+endforeach()
+
+if(failures)
+    message(FATAL_ERROR "${failures}")
+endif()
