@@ -1,4 +1,4 @@
-// POSIX lets a write to standard output raise a signal or fail with EAGAIN; this keeps both from costing the output.
+// On POSIX a write to standard output can raise a signal or fail with EAGAIN; neither may cost output.
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -40,7 +40,7 @@ void give_stdout_a_blocking_description()
 
 // Runs before main and before the first write, so that main stays nothing but the program.
 const struct StdoutSetup {
-    StdoutSetup()
+    StdoutSetup() noexcept
     {
         ignore_write_signals();
         give_stdout_a_blocking_description();

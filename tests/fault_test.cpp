@@ -98,11 +98,13 @@ TEST_P(Unwritable, EndsWithStatusZeroAndSaysNothing)
     EXPECT_TRUE(exited_cleanly(run_inutil(launch)));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, Unwritable, testing::Combine(testing::ValuesIn(unwritable_stdouts), testing::ValuesIn(dispositions)),
-    [](const testing::TestParamInfo<Unwritable::ParamType>& info) {
-        return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
-    });
+INSTANTIATE_TEST_SUITE_P(Faults, Unwritable,
+                         testing::Combine(testing::ValuesIn(unwritable_stdouts),
+                                          testing::ValuesIn(dispositions)),
+                         [](const testing::TestParamInfo<Unwritable::ParamType>& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" +
+                                    std::get<1>(info.param).name;
+                         });
 
 TEST(Faults, FileSizeLimitKeepsEveryByteItAllows)
 {

@@ -141,7 +141,8 @@ testing::AssertionResult exited_cleanly(const Outcome& outcome)
     if (!WIFEXITED(outcome.wait_status) || WEXITSTATUS(outcome.wait_status) != 0)
         return testing::AssertionFailure() << "exit status " << WEXITSTATUS(outcome.wait_status);
     if (!outcome.err.empty())
-        return testing::AssertionFailure() << "wrote to standard error: " << testing::PrintToString(outcome.err);
+        return testing::AssertionFailure()
+               << "wrote to standard error: " << testing::PrintToString(outcome.err);
     return testing::AssertionSuccess();
 }
 

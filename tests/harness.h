@@ -12,9 +12,9 @@ std::string expected_output();
 
 struct Outcome {
     int wait_status = 0;
-    bool hung = false;   // still running after the guard's limit, then killed
-    std::string out;     // what arrived on the drained descriptor, if one was given
-    std::string err;     // what the program wrote to standard error
+    bool hung = false;  // still running after the guard's limit, then killed
+    std::string out;    // what arrived on standard output, where the test captured it
+    std::string err;    // what the program wrote to standard error
 };
 
 struct Launch {

@@ -61,8 +61,7 @@ TEST_P(CommandLine, IsIgnored)
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, CommandLine,
-                         testing::Values(std::vector<std::string>{},
-                                         std::vector<std::string>{"--help"},
+                         testing::Values(std::vector<std::string>{}, std::vector<std::string>{"--help"},
                                          std::vector<std::string>{"--version", "-h", "-", "--"},
                                          std::vector<std::string>{"%s%n%d%%"},
                                          std::vector<std::string>{"", "a b", "\n", "\a"},
