@@ -1,6 +1,8 @@
 # Runs the program and checks every byte it writes, its exit status 0 and its silence on standard error.
 # Written in CMake so that it runs wherever CTest does, through the emulator of a cross build.
-#   PROGRAM, EMULATOR (may be empty), STDOUT_KIND (file or pipe), LINE_END (LF or CRLF), WORK_DIR
+#   PROGRAM, EMULATOR (may be empty), STDOUT_KIND (file or pipe), LINE_END (LF or CRLF), WORK_DIR,
+#   PIPE_READER: a command that copies its standard input to its standard output unchanged
+# execute_process's OUTPUT_VARIABLE drops the CR of each CR LF, so a pipe's bytes go to a file through a reader.
 
 set(sentence "Este sistema operativo si que es inutil")
 string(HEX "${sentence}" sentence_hex)
@@ -25,12 +27,13 @@ foreach(n RANGE 1 4)
     if(STDOUT_KIND STREQUAL "file")
         execute_process(COMMAND ${EMULATOR} "${PROGRAM}" ${command_line_${n}}
             OUTPUT_FILE "${out_file}" ERROR_VARIABLE err RESULT_VARIABLE status)
-        file(READ "${out_file}" out_hex HEX)
     else()
         execute_process(COMMAND ${EMULATOR} "${PROGRAM}" ${command_line_${n}}
-            OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
-        string(HEX "${out}" out_hex)
+            COMMAND ${PIPE_READER}
+            OUTPUT_FILE "${out_file}" ERROR_VARIABLE err RESULTS_VARIABLE statuses)
+        list(GET statuses 0 status)
     endif()
+    file(READ "${out_file}" out_hex HEX)
 
     string(LENGTH "${out_hex}" hex_digits)
     math(EXPR bytes "${hex_digits} / 2")
