@@ -39,12 +39,10 @@ void give_stdout_a_blocking_description()
 }
 
 // Runs before main and before the first write, so that main stays nothing but the program.
-const struct StdoutSetup {
-    StdoutSetup() noexcept
-    {
-        ignore_write_signals();
-        give_stdout_a_blocking_description();
-    }
-} stdout_setup;
+[[gnu::constructor]] void prepare_stdout()
+{
+    ignore_write_signals();
+    give_stdout_a_blocking_description();
+}
 
 }  // namespace
