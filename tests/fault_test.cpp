@@ -2,7 +2,6 @@
 // silently, and delivers every byte that could be delivered.
 #include "harness.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -137,11 +136,7 @@ std::thread slow_reader(int fd, std::string& into)
 {
     return std::thread([fd, &into] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        char buffer[4096];
-        ssize_t got;
-        while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got == -1 && errno == EINTR))
-            if (got > 0)
-                into.append(buffer, static_cast<size_t>(got));
+        into = read_until_end(fd);
     });
 }
 
@@ -188,10 +183,7 @@ TEST(NonBlocking, FullTerminalWithSlowReaderLosesNothing)
     close(master);
 
     EXPECT_TRUE(exited_cleanly(outcome));
-    std::string expected_on_terminal;
-    for (char c : expected_output())
-        expected_on_terminal += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    EXPECT_EQ(received, filler + expected_on_terminal);
+    EXPECT_EQ(received, filler + with_crlf_line_ends(expected_output()));
 }
 
 TEST(NonBlocking, SharedFlagsStayAsTheParentLeftThem)
@@ -207,13 +199,8 @@ TEST(NonBlocking, SharedFlagsStayAsTheParentLeftThem)
     EXPECT_TRUE(exited_cleanly(outcome));
     EXPECT_NE(fcntl(ends[1], F_GETFL) & O_NONBLOCK, 0);
     close(ends[1]);
-    std::string received;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(ends[0], buffer, sizeof buffer)) > 0)
-        received.append(buffer, static_cast<size_t>(got));
+    EXPECT_EQ(read_until_end(ends[0]), expected_output());
     close(ends[0]);
-    EXPECT_EQ(received, expected_output());
 }
 
 // A descriptor opened for reading stays one: the program must not find a way to write through it.

@@ -42,14 +42,6 @@ void reset_signals()
     sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
-void read_available(int fd, std::string& into)
-{
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(fd, buffer, sizeof buffer)) > 0)
-        into.append(buffer, static_cast<size_t>(got));
-}
-
 }  // namespace
 
 std::string expected_output()
@@ -58,6 +50,25 @@ std::string expected_output()
     for (int i = 0; i < 80; i++)
         all += "Este sistema operativo si que es inutil\n\a";
     return all;
+}
+
+std::string read_until_end(int fd)
+{
+    std::string content;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got == -1 && errno == EINTR))
+        if (got > 0)
+            content.append(buffer, static_cast<size_t>(got));
+    return content;
+}
+
+std::string with_crlf_line_ends(const std::string& text)
+{
+    std::string result;
+    for (char c : text)
+        result += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return result;
 }
 
 std::string read_file(int fd)
@@ -109,7 +120,7 @@ Outcome run_inutil(const Launch& launch)
         if (launch.drain_fd != -1) {
             pollfd readable = {launch.drain_fd, POLLIN, 0};
             poll(&readable, 1, 10);
-            read_available(launch.drain_fd, outcome.out);
+            outcome.out += read_until_end(launch.drain_fd);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -124,7 +135,7 @@ Outcome run_inutil(const Launch& launch)
     }
     if (launch.drain_fd != -1) {
         fcntl(launch.drain_fd, F_SETFL, fcntl(launch.drain_fd, F_GETFL) & ~O_NONBLOCK);
-        read_available(launch.drain_fd, outcome.out);
+        outcome.out += read_until_end(launch.drain_fd);
     }
     outcome.err = read_file(fileno(err_file));
     std::fclose(err_file);

@@ -39,6 +39,12 @@ Outcome run_to_pipe(const Launch& launch);
 // The whole content of a regular file, read from its start.
 std::string read_file(int fd);
 
+// Reads until end of file or, on a non-blocking descriptor, until nothing more is there.
+std::string read_until_end(int fd);
+
+// The text as a terminal driver that maps each line feed to CR LF (ONLCR, the default) passes it on.
+std::string with_crlf_line_ends(const std::string& text);
+
 // Exit status 0 and nothing on standard error; says what happened instead.
 testing::AssertionResult exited_cleanly(const Outcome& outcome);
 
