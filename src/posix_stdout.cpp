@@ -26,7 +26,8 @@ void give_stdout_a_blocking_description()
     if (flags == -1 || (flags & O_NONBLOCK) == 0 || (flags & O_ACCMODE) == O_RDONLY)
         return;
     struct stat status = {};
-    if (fstat(STDOUT_FILENO, &status) == -1 || !(S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode)))
+    // Only pipes and terminals: opening another device again can have effects of its own.
+    if (fstat(STDOUT_FILENO, &status) == -1 || !(S_ISFIFO(status.st_mode) || isatty(STDOUT_FILENO) == 1))
         return;
     // Opened non-blocking, a pipe whose reader has gone fails with ENXIO instead of waiting for a reader.
     const int own = open("/proc/self/fd/1", O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
