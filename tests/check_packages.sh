@@ -1,5 +1,6 @@
 #!/bin/sh
-# Builds the .deb and the .tar.gz, then checks their metadata and contents and runs the packaged program.
+# Builds the .deb and the .tar.gz, checks their metadata and contents, and unpacks the .deb into
+# WORK_DIR/root, where the test that follows checks the packaged program's output.
 # Usage: check_packages.sh CPACK CPACK_CONFIG WORK_DIR
 set -eu
 cpack=$1
@@ -30,9 +31,5 @@ for path in bin/inutil share/man/man1/inutil.1; do
     grep -q "/$path\$" "$work/tar-contents" || fail "$path is not in the .tar.gz"
 done
 
-# Unpacked into a scratch root, the packaged program writes the 3280 bytes.
 dpkg-deb -x "$deb" "$work/root"
-"$work/root/usr/bin/inutil" > "$work/out"
-bytes=$(wc -c < "$work/out")
-[ "$bytes" = 3280 ] || fail "the packaged program wrote $bytes bytes"
 exit "$failed"
