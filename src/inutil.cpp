@@ -1,8 +1,8 @@
-#include <cstdio>
+#include <stdio.h>
 
 int main()
 {
     for (int i = 0; i < 80; i++)
-        std::printf("Este sistema operativo si que es inutil\n\a");
+        printf("Este sistema operativo si que es inutil\n\a");
     return 0;
 }
