@@ -1,14 +1,24 @@
-# The compile and link settings of the program, in one place, so that the benchmark's empty
-# program is built exactly as inutil is.
+# The compile and link settings of the program, in one place, so that the benchmark's programs are
+# built exactly as inutil is.
+option(INUTIL_STATIC "Link the program statically, runtimes included" OFF)
+option(INUTIL_STRIP "Strip the program's symbols at link time" OFF)
+
 function(inutil_program_settings target)
     target_compile_features(${target} PRIVATE cxx_std_17)
     set_target_properties(${target} PROPERTIES CXX_EXTENSIONS OFF)
     target_compile_options(${target} PRIVATE
-        $<$<CXX_COMPILER_ID:GNU,Clang>:-Wall -Wextra -Wpedantic>)
+        $<$<CXX_COMPILER_ID:GNU,Clang,AppleClang>:-Wall -Wextra -Wpedantic>)
     if(INUTIL_STATIC)
         target_link_options(${target} PRIVATE -static)
-    elseif(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND NOT APPLE)
+    elseif(CMAKE_EXECUTABLE_FORMAT STREQUAL "ELF")
         # Nothing here uses libstdc++: a dynamic build need not load it.
         target_link_options(${target} PRIVATE LINKER:--as-needed)
+    endif()
+    if(INUTIL_STRIP)
+        target_link_options(${target} PRIVATE -s)
+    endif()
+    if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+        # No link time in the PE header: the same sources give the same bytes.
+        target_link_options(${target} PRIVATE LINKER:--no-insert-timestamp)
     endif()
 endfunction()

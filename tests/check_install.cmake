@@ -1,8 +1,8 @@
 # Installs the build into a new prefix, then checks the installed page and runs the installed program.
-#   BUILD_DIR, PREFIX, and what check_output.cmake takes but PROGRAM
+#   BUILD_DIR, CONFIG (the configuration under test), PREFIX, and what check_output.cmake takes but PROGRAM
 
 file(REMOVE_RECURSE "${PREFIX}")
-execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --config "${CONFIG}" --prefix "${PREFIX}"
     RESULT_VARIABLE status OUTPUT_QUIET)
 if(NOT status STREQUAL "0")
     message(FATAL_ERROR "cmake --install failed: ${status}")

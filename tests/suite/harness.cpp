@@ -5,10 +5,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,20 +19,32 @@ namespace {
 // Only a guard against a hung program; no test asserts anything about time.
 constexpr auto hang_limit = std::chrono::seconds(60);
 
+Platform platform = linux_platform;
+std::vector<std::string> command;  // the emulator's words, if any, then the program
+
+// In the child, where a failed set-up step or exec is reported; closed on exec.
+int report_fd = -1;
+
+[[noreturn]] void report_and_exit(const std::string& what)
+{
+    const std::string message = what + ": " + std::strerror(errno);
+    (void)!write(report_fd, message.data(), message.size());
+    _exit(126);
+}
+
 [[noreturn]] void exec_program(const Launch& launch)
 {
+    std::vector<std::string> words = command;
+    words.insert(words.end(), launch.args.begin(), launch.args.end());
     std::vector<char*> argv;
-    std::string name = INUTIL_PROGRAM;
-    argv.push_back(name.data());
-    std::vector<std::string> args = launch.args;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
+    for (std::string& word : words)
+        argv.push_back(word.data());
     argv.push_back(nullptr);
     // Only the three standard streams go through, so that no stray pipe end keeps a reader alive.
-    close_range(3, ~0U, 0);
+    must(close_range(3, ~0U, CLOSE_RANGE_CLOEXEC), "close_range");
     char* no_environment[] = {nullptr};
-    execve(INUTIL_PROGRAM, argv.data(), launch.empty_environment ? no_environment : environ);
-    _exit(127);
+    execvpe(argv[0], argv.data(), launch.empty_environment ? no_environment : environ);
+    report_and_exit("exec " + words[0]);
 }
 
 void reset_signals()
@@ -44,12 +58,58 @@ void reset_signals()
 
 }  // namespace
 
+Platform target_platform()
+{
+    return platform;
+}
+
+std::string configure_target(int argc, char** argv)
+{
+    const std::string usage =
+        "usage: inutil_suite [gtest flags] --platform=Linux|Windows|Wasi -- [EMULATOR...] PROGRAM";
+    int i = 1;
+    if (i < argc && std::strncmp(argv[i], "--platform=", 11) == 0) {
+        const std::string name = argv[i] + 11;
+        if (name == "Linux")
+            platform = linux_platform;
+        else if (name == "Windows")
+            platform = windows_platform;
+        else if (name == "Wasi")
+            platform = wasi_platform;
+        else
+            return "unknown platform " + name + "\n" + usage;
+        i++;
+    } else {
+        return usage;
+    }
+    if (i >= argc || std::strcmp(argv[i], "--") != 0 || i + 1 >= argc)
+        return usage;
+    command.assign(argv + i + 1, argv + argc);
+    return {};
+}
+
 std::string expected_output()
 {
+    const char* line_end = platform == windows_platform ? "\r\n" : "\n";
     std::string all;
     for (int i = 0; i < 80; i++)
-        all += "Este sistema operativo si que es inutil\n\a";
+        all += std::string("Este sistema operativo si que es inutil") + line_end + "\a";
     return all;
+}
+
+std::string with_crlf_line_ends(const std::string& text)
+{
+    std::string result;
+    for (char c : text)
+        result += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return result;
+}
+
+int must(int result, const char* step)
+{
+    if (result == -1)
+        report_and_exit(step);
+    return result;
 }
 
 std::string read_until_end(int fd)
@@ -63,12 +123,19 @@ std::string read_until_end(int fd)
     return content;
 }
 
-std::string with_crlf_line_ends(const std::string& text)
+std::string read_arriving(int fd, size_t size)
 {
-    std::string result;
-    for (char c : text)
-        result += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    return result;
+    std::string content;
+    pollfd readable = {fd, POLLIN, 0};
+    // Only a guard: nothing is measured against it.
+    while (content.size() < size && poll(&readable, 1, 1000) == 1) {
+        char buffer[4096];
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        content.append(buffer, static_cast<size_t>(got));
+    }
+    return content;
 }
 
 std::string read_file(int fd)
@@ -87,31 +154,64 @@ std::string read_file(int fd)
 void redirect_stdout(int fd)
 {
     if (fd != STDOUT_FILENO) {
-        dup2(fd, STDOUT_FILENO);
+        must(dup2(fd, STDOUT_FILENO), "dup2 onto standard output");
         close(fd);
     }
+}
+
+void wait_until_blocked_in_write_or_ended(pid_t pid)
+{
+    const std::string proc = "/proc/" + std::to_string(pid);
+    const auto give_up_at = std::chrono::steady_clock::now() + hang_limit;
+    while (std::chrono::steady_clock::now() < give_up_at) {
+        std::ifstream stat(proc + "/stat");
+        std::string state;
+        if (!std::getline(stat, state))
+            return;  // reaped: it has ended
+        // The state follows the parenthesised command name, which may itself hold spaces.
+        if (state.size() > state.rfind(')') + 2 && state[state.rfind(')') + 2] == 'Z')
+            return;
+        // A sleeping process shows its system call's number here; a running one shows "running".
+        std::ifstream syscall_file(proc + "/syscall");
+        long number = -1;
+        if (syscall_file >> number && (number == SYS_write || number == SYS_writev))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ADD_FAILURE() << "process " << pid << " neither blocked in a write nor ended";
 }
 
 Outcome run_inutil(const Launch& launch)
 {
     Outcome outcome;
     std::FILE* err_file = std::tmpfile();
-    if (err_file == nullptr) {
-        ADD_FAILURE() << "tmpfile: " << std::strerror(errno);
+    int report[2];
+    if (err_file == nullptr || pipe2(report, O_CLOEXEC) != 0) {
+        outcome.not_run = std::string("set-up in the parent: ") + std::strerror(errno);
+        ADD_FAILURE() << outcome.not_run;
         return outcome;
     }
     std::fflush(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
+        report_fd = report[1];
         reset_signals();
-        int null_in = open("/dev/null", O_RDONLY);
-        dup2(null_in, STDIN_FILENO);
-        dup2(fileno(err_file), STDERR_FILENO);
+        must(dup2(must(open("/dev/null", O_RDONLY), "open /dev/null"), STDIN_FILENO), "dup2 stdin");
+        must(dup2(fileno(err_file), STDERR_FILENO), "dup2 stderr");
         launch.in_child();
         exec_program(launch);
     }
+    close(report[1]);
     for (int fd : launch.close_in_parent)
         close(fd);
+    if (pid == -1) {
+        outcome.not_run = std::string("fork: ") + std::strerror(errno);
+        ADD_FAILURE() << outcome.not_run;
+        close(report[0]);
+        std::fclose(err_file);
+        return outcome;
+    }
+    launch.on_start(pid);
     if (launch.drain_fd != -1)
         fcntl(launch.drain_fd, F_SETFL, fcntl(launch.drain_fd, F_GETFL) | O_NONBLOCK);
 
@@ -122,10 +222,16 @@ Outcome run_inutil(const Launch& launch)
             poll(&readable, 1, 10);
             outcome.out += read_until_end(launch.drain_fd);
         } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        if (waitpid(pid, &outcome.wait_status, WNOHANG) == pid)
+        const pid_t waited = waitpid(pid, &outcome.wait_status, WNOHANG);
+        if (waited == pid)
             break;
+        if (waited == -1) {
+            outcome.not_run = std::string("waitpid: ") + std::strerror(errno);
+            ADD_FAILURE() << outcome.not_run;
+            break;
+        }
         if (std::chrono::steady_clock::now() > give_up_at) {
             outcome.hung = true;
             kill(pid, SIGKILL);
@@ -137,6 +243,12 @@ Outcome run_inutil(const Launch& launch)
         fcntl(launch.drain_fd, F_SETFL, fcntl(launch.drain_fd, F_GETFL) & ~O_NONBLOCK);
         outcome.out += read_until_end(launch.drain_fd);
     }
+    const std::string report_text = read_until_end(report[0]);
+    close(report[0]);
+    if (!report_text.empty()) {
+        outcome.not_run = "the child failed before the program ran: " + report_text;
+        ADD_FAILURE() << outcome.not_run;
+    }
     outcome.err = read_file(fileno(err_file));
     std::fclose(err_file);
     return outcome;
@@ -144,6 +256,8 @@ Outcome run_inutil(const Launch& launch)
 
 testing::AssertionResult exited_cleanly(const Outcome& outcome)
 {
+    if (!outcome.not_run.empty())
+        return testing::AssertionFailure() << "not run: " << outcome.not_run;
     if (outcome.hung)
         return testing::AssertionFailure() << "hung, and was killed";
     if (WIFSIGNALED(outcome.wait_status))
@@ -161,8 +275,10 @@ Outcome run_to_file(const Launch& launch)
 {
     std::FILE* out = std::tmpfile();
     if (out == nullptr) {
-        ADD_FAILURE() << "tmpfile: " << std::strerror(errno);
-        return {};
+        Outcome outcome;
+        outcome.not_run = std::string("tmpfile: ") + std::strerror(errno);
+        ADD_FAILURE() << outcome.not_run;
+        return outcome;
     }
     const int out_fd = fileno(out);
     Launch to_file = launch;
@@ -180,8 +296,10 @@ Outcome run_to_pipe(const Launch& launch)
 {
     int ends[2];
     if (pipe(ends) != 0) {
-        ADD_FAILURE() << "pipe: " << std::strerror(errno);
-        return {};
+        Outcome outcome;
+        outcome.not_run = std::string("pipe: ") + std::strerror(errno);
+        ADD_FAILURE() << outcome.not_run;
+        return outcome;
     }
     Launch to_pipe = launch;
     const int write_end = ends[1];

@@ -6,22 +6,42 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
-// Everything the program writes when nothing goes wrong, with bare line feeds.
+// The platform that the binary under test was built for; it decides the line ends and which cases run.
+// A test's name begins with the platform it runs on, so that a target picks its cases by that prefix.
+enum Platform : unsigned { linux_platform = 1U << 0U, windows_platform = 1U << 1U, wasi_platform = 1U << 2U };
+constexpr unsigned every_platform = linux_platform | windows_platform | wasi_platform;
+
+Platform target_platform();
+
+// Parses the suite's own arguments, after GoogleTest has taken its flags:
+//   --platform=Linux|Windows|Wasi -- [EMULATOR...] PROGRAM
+// Returns an explanation when they are wrong, or an empty string.
+std::string configure_target(int argc, char** argv);
+
+// Everything the program writes when nothing goes wrong, in the target's line ends.
 std::string expected_output();
+
+// The text as a terminal driver that maps each line feed to CR LF (ONLCR, the default) passes it on.
+std::string with_crlf_line_ends(const std::string& text);
 
 struct Outcome {
     int wait_status = 0;
-    bool hung = false;  // still running after the guard's limit, then killed
-    std::string out;    // what arrived on standard output, where the test captured it
-    std::string err;    // what the program wrote to standard error
+    std::string not_run;  // why the program could not be started, or empty
+    bool hung = false;    // still running after the guard's limit, then killed
+    std::string out;      // what arrived on standard output, where the test captured it
+    std::string err;      // what the program wrote to standard error
 };
 
 struct Launch {
     std::vector<std::string> args;
     // Runs in the child just before exec, after stdin became /dev/null, stderr a capture
     // file, and every signal default and unblocked; it sets up the condition under test.
+    // A step that fails calls must(), which reports it and ends the child.
     std::function<void()> in_child = [] {};
+    // Runs in the parent once the child is started, with its process id.
+    std::function<void(pid_t)> on_start = [](pid_t) {};
     // Read while the program runs and until end of file, as a pipe's or terminal's reader would.
     int drain_fd = -1;
     // The parent's copies of what the child took, closed once it is started so that the drain ends.
@@ -36,17 +56,26 @@ Outcome run_inutil(const Launch& launch);
 Outcome run_to_file(const Launch& launch);
 Outcome run_to_pipe(const Launch& launch);
 
+// Exit status 0 and nothing on standard error; says what happened instead.
+testing::AssertionResult exited_cleanly(const Outcome& outcome);
+
+// In the child: a set-up step that returned -1 ends the child with a report that fails the test,
+// instead of running the program on a condition that was never set up. Returns the result.
+int must(int result, const char* step);
+
+// Makes the child's standard output this descriptor; closes it in the child when it is not fd 1.
+void redirect_stdout(int fd);
+
 // The whole content of a regular file, read from its start.
 std::string read_file(int fd);
 
 // Reads until end of file or, on a non-blocking descriptor, until nothing more is there.
 std::string read_until_end(int fd);
 
-// The text as a terminal driver that maps each line feed to CR LF (ONLCR, the default) passes it on.
-std::string with_crlf_line_ends(const std::string& text);
+// Reads what arrives until there are `size` bytes or nothing more comes for a while: for the input side
+// of a terminal, which the kernel fills asynchronously and which reports no end of file.
+std::string read_arriving(int fd, size_t size);
 
-// Exit status 0 and nothing on standard error; says what happened instead.
-testing::AssertionResult exited_cleanly(const Outcome& outcome);
-
-// Makes the child's standard output this descriptor; closes it in the child when it is not fd 1.
-void redirect_stdout(int fd);
+// Waits until the process is blocked in a write or has exited: the condition on which a slow reader
+// starts to read. Under an emulator the process is the emulator, whose host write is what counts.
+void wait_until_blocked_in_write_or_ended(pid_t pid);

@@ -1,0 +1,256 @@
+// A non-blocking pipe or terminal on standard output: a slow reader still gets every byte, and the
+// program writes only where standard output points, with no more rights than it was given.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "harness.h"
+#include "pipes.h"
+
+namespace {
+
+// A reader that reads nothing until the program waits to write (or has ended), then everything.
+void read_once_the_program_waits(Launch& launch, std::thread& reader, int fd, std::string& into)
+{
+    launch.on_start = [&reader, fd, &into](pid_t pid) {
+        reader = std::thread([pid, fd, &into] {
+            wait_until_blocked_in_write_or_ended(pid);
+            into = read_until_end(fd);
+        });
+    };
+}
+
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    std::string slave_path;
+
+    Pty()
+    {
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) == 0)
+            slave_path = ptsname(master);
+    }
+    ~Pty()
+    {
+        close(master);
+        close(slave);
+    }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+};
+
+TEST(LinuxNonBlocking, FullPipeWithSlowReaderLosesNothing)
+{
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_NE(fcntl(ends[1], F_SETPIPE_SZ, 4096), -1);
+    const auto filler = fill(ends[1]);
+    ASSERT_TRUE(filler.has_value());
+    ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+
+    std::string received;
+    std::thread reader;
+    Launch launch;
+    const int write_end = ends[1];
+    launch.in_child = [write_end] { redirect_stdout(write_end); };
+    launch.close_in_parent.push_back(ends[1]);
+    read_once_the_program_waits(launch, reader, ends[0], received);
+    const Outcome outcome = run_inutil(launch);
+    if (reader.joinable())
+        reader.join();
+    close(ends[0]);
+
+    EXPECT_TRUE(exited_cleanly(outcome));
+    EXPECT_EQ(received, *filler + expected_output());
+}
+
+TEST(LinuxNonBlocking, FullTerminalWithSlowReaderLosesNothing)
+{
+    Pty pty;
+    ASSERT_FALSE(pty.slave_path.empty());
+    const auto filler = fill(pty.slave);
+    ASSERT_TRUE(filler.has_value());
+    ASSERT_EQ(fcntl(pty.slave, F_SETFL, fcntl(pty.slave, F_GETFL) | O_NONBLOCK), 0);
+
+    std::string received;
+    std::thread reader;
+    Launch launch;
+    const int slave = pty.slave;
+    launch.in_child = [slave] {
+        must(setsid(), "setsid");
+        redirect_stdout(slave);
+    };
+    launch.close_in_parent.push_back(pty.slave);
+    pty.slave = -1;
+    read_once_the_program_waits(launch, reader, pty.master, received);
+    const Outcome outcome = run_inutil(launch);
+    if (reader.joinable())
+        reader.join();
+
+    EXPECT_TRUE(exited_cleanly(outcome));
+    EXPECT_EQ(received, *filler + with_crlf_line_ends(expected_output()));
+}
+
+TEST(LinuxNonBlocking, SharedFlagsStayAsTheParentLeftThem)
+{
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+    Launch launch;
+    const int write_end = ends[1];
+    launch.in_child = [write_end] { redirect_stdout(write_end); };
+    const Outcome outcome = run_inutil(launch);
+
+    EXPECT_TRUE(exited_cleanly(outcome));
+    EXPECT_NE(fcntl(ends[1], F_GETFL) & O_NONBLOCK, 0);
+    close(ends[1]);
+    EXPECT_EQ(read_until_end(ends[0]), expected_output());
+    close(ends[0]);
+}
+
+// A descriptor opened for reading stays one: the program must not find a way to write through it.
+TEST(LinuxNonBlocking, ReadOnlyPipeIsNotWrittenThrough)
+{
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
+    Launch launch;
+    const int read_end = ends[0];
+    launch.in_child = [read_end] { redirect_stdout(read_end); };
+    const Outcome outcome = run_inutil(launch);
+    close(ends[1]);
+
+    EXPECT_TRUE(exited_cleanly(outcome));
+    char byte;
+    EXPECT_EQ(read(ends[0], &byte, 1), 0) << "the program wrote into a pipe it was given for reading";
+    close(ends[0]);
+}
+
+// Opening a pty master again makes a new pty: the output must still reach this master's slave.
+TEST(LinuxNonBlocking, PtyMasterIsWrittenToItsOwnSlave)
+{
+    Pty pty;
+    ASSERT_FALSE(pty.slave_path.empty());
+    termios raw = {};
+    ASSERT_EQ(tcgetattr(pty.slave, &raw), 0);
+    cfmakeraw(&raw);
+    ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &raw), 0);
+    ASSERT_EQ(fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) | O_NONBLOCK), 0);
+
+    Launch launch;
+    const int master = pty.master;
+    launch.in_child = [master] { redirect_stdout(master); };
+    const Outcome outcome = run_inutil(launch);
+
+    EXPECT_TRUE(exited_cleanly(outcome));
+    EXPECT_EQ(read_arriving(pty.slave, expected_output().size()), expected_output());
+}
+
+// Access mode 3 is for ioctls only: such a descriptor must never be written through.
+TEST(LinuxNonBlocking, IoctlOnlyTerminalIsNotWritten)
+{
+    Pty pty;
+    ASSERT_FALSE(pty.slave_path.empty());
+    Launch launch;
+    const std::string path = pty.slave_path;
+    launch.in_child = [path] {
+        redirect_stdout(
+            must(open(path.c_str(), O_ACCMODE | O_NONBLOCK | O_NOCTTY), "open with access mode 3"));
+    };
+    launch.close_in_parent.push_back(pty.slave);
+    pty.slave = -1;
+    launch.drain_fd = pty.master;
+    const Outcome outcome = run_inutil(launch);
+
+    EXPECT_TRUE(exited_cleanly(outcome));
+    EXPECT_EQ(outcome.out, "") << "the program wrote through a descriptor that was not open for writing";
+}
+
+// /dev/tty opened while terminal A was the controlling terminal still means A, even once the
+// program runs with B as its controlling terminal: A gets the output, B nothing.
+TEST(LinuxNonBlocking, DevTtyKeepsTheTerminalItWasOpenedOn)
+{
+    Pty a;
+    Pty b;
+    ASSERT_FALSE(a.slave_path.empty());
+    ASSERT_FALSE(b.slave_path.empty());
+    Launch launch;
+    const std::string a_path = a.slave_path;
+    const std::string b_path = b.slave_path;
+    launch.in_child = [a_path, b_path] {
+        must(setsid(), "setsid");
+        const int a_fd = must(open(a_path.c_str(), O_RDWR), "open terminal A as controlling terminal");
+        const int dev_tty = must(open("/dev/tty", O_WRONLY | O_NONBLOCK), "open /dev/tty");
+        // Giving up A as the session leader hangs up the foreground group, which is this process.
+        signal(SIGHUP, SIG_IGN);
+        must(ioctl(a_fd, TIOCNOTTY), "TIOCNOTTY");
+        signal(SIGHUP, SIG_DFL);
+        must(open(b_path.c_str(), O_RDWR), "open terminal B as controlling terminal");
+        redirect_stdout(dev_tty);
+    };
+    launch.close_in_parent = {a.slave, b.slave};
+    a.slave = b.slave = -1;
+    launch.drain_fd = a.master;
+    const Outcome outcome = run_inutil(launch);
+
+    EXPECT_TRUE(exited_cleanly(outcome));
+    EXPECT_EQ(outcome.out, with_crlf_line_ends(expected_output()));
+    fcntl(b.master, F_SETFL, O_NONBLOCK);
+    EXPECT_EQ(read_until_end(b.master), "") << "output reached a terminal that standard output never named";
+}
+
+// The only reader of a full pipe is the program's own standard input: waiting for room would be
+// waiting for itself. It must end, like a program that just fails to write.
+TEST(LinuxNonBlocking, FullPipeReadOnlyByItselfDoesNotHang)
+{
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_TRUE(fill(ends[1]).has_value());
+    ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+    Launch launch;
+    const int read_end = ends[0];
+    const int write_end = ends[1];
+    launch.in_child = [read_end, write_end] {
+        must(dup2(read_end, STDIN_FILENO), "dup2 onto standard input");
+        redirect_stdout(write_end);
+    };
+    launch.close_in_parent = {ends[0], ends[1]};
+    EXPECT_TRUE(exited_cleanly(run_inutil(launch)));
+}
+
+// A FIFO opened for reading and writing is its own reader. Whoever opens the FIFO after the program
+// has ended must find the whole output there, kept by the writer the parent holds.
+TEST(LinuxNonBlocking, FifoOpenForReadingAndWritingKeepsItsReader)
+{
+    char dir_template[] = "/tmp/inutil-fifo-XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    const std::string fifo = std::string(dir_template) + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int both = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_NE(both, -1);
+    const int keeper = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_NE(keeper, -1);
+    Launch launch;
+    launch.in_child = [both] { redirect_stdout(both); };
+    launch.close_in_parent.push_back(both);
+    const Outcome outcome = run_inutil(launch);
+
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    EXPECT_TRUE(exited_cleanly(outcome));
+    EXPECT_EQ(read_until_end(reader), expected_output());
+    close(reader);
+    close(keeper);
+    unlink(fifo.c_str());
+    rmdir(dir_template);
+}
+
+}  // namespace

@@ -1,0 +1,19 @@
+#include "pipes.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+std::optional<std::string> fill(int fd)
+{
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags == -1 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) == -1)
+        return std::nullopt;
+    const std::string chunk(512, 'x');
+    std::string written;
+    ssize_t put;
+    while ((put = write(fd, chunk.data(), chunk.size())) > 0)
+        written.append(chunk, 0, static_cast<size_t>(put));
+    if (fcntl(fd, F_SETFL, flags) == -1)
+        return std::nullopt;
+    return written;
+}
