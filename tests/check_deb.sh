@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Checks the Debian package as a user and Debian's tools see it: lintian, the hardening of the
+# binary, its dependency on the C library, its documentation and exactly the files it holds.
+# The unpacked package stays in WORK_DIR/root, for the behaviour suite to run the packaged program.
+set -uo pipefail
+
+if (($# != 2)); then
+    echo "usage: $0 DEB WORK_DIR" >&2
+    exit 2
+fi
+deb=$(realpath -e "$1") || exit 2
+mkdir -p "$2" && work=$(realpath -e "$2") || exit 2
+root=$work/root
+program=$root/usr/bin/inutil
+manual=$root/usr/share/man/man1/inutil.1.gz
+doc=$root/usr/share/doc/inutil
+
+passed=0
+failed=0
+# Runs one check; on failure, prints what the check printed.
+check() {
+    local name=$1 output
+    shift
+    if output=$("$@" 2>&1); then
+        echo "PASS $name"
+        passed=$((passed + 1))
+    else
+        echo "FAIL $name"
+        [[ -n $output ]] && printf '%s\n' "$output" | sed 's/^/    /'
+        failed=$((failed + 1))
+    fi
+}
+
+# Runs one check and prints its whole output, also when it passes.
+show() {
+    local name=$1
+    shift
+    echo "$name:"
+    "$@" 2>&1 | sed 's/^/    /'
+    if ((PIPESTATUS[0] == 0)); then
+        echo "PASS $name"
+        passed=$((passed + 1))
+    else
+        echo "FAIL $name"
+        failed=$((failed + 1))
+    fi
+}
+
+# Info and pedantic tags are shown, so that they get read, but only errors and warnings fail.
+lintian_package() {
+    lintian --fail-on error,warning --display-info --pedantic --show-overrides "$deb"
+}
+
+is_dynamic_against_libc() {
+    local dynamic
+    dynamic=$(readelf --dynamic "$program") || return 1
+    grep -q 'Shared library: \[libc\.so\.6\]' <<<"$dynamic" || {
+        echo "no NEEDED libc.so.6 in the dynamic section:"
+        printf '%s\n' "$dynamic"
+        return 1
+    }
+    readelf --program-headers "$program" | grep -q 'INTERP' || {
+        echo "no program interpreter"
+        return 1
+    }
+}
+
+depends_on_libc() {
+    local depends
+    depends=$(dpkg-deb --field "$deb" Depends)
+    grep -Eq '(^|, *)libc6( |,|$)' <<<"$depends" || {
+        echo "Depends: $depends"
+        return 1
+    }
+}
+
+manual_is_compressed_mdoc() {
+    gzip --test "$manual" || return 1
+    zcat "$manual" | grep -qx '\.Dt INUTIL 1' || {
+        echo "$manual is not the inutil(1) mdoc page"
+        return 1
+    }
+}
+
+has_copyright() {
+    [[ -f $doc/copyright ]] || { echo "no $doc/copyright"; return 1; }
+    head -n 1 "$doc/copyright" |
+        grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' || {
+        echo "copyright is not in the machine-readable format"
+        return 1
+    }
+    grep -qx 'License: ISC' "$doc/copyright" || { echo "copyright names no ISC licence"; return 1; }
+}
+
+# A native package's changelog is changelog.gz; its newest entry is the package's version.
+has_changelog() {
+    local version changelog_version
+    [[ -f $doc/changelog.gz ]] || { echo "no $doc/changelog.gz"; return 1; }
+    version=$(dpkg-deb --field "$deb" Version)
+    changelog_version=$(zcat "$doc/changelog.gz" | dpkg-parsechangelog -l - -SVersion) || return 1
+    [[ $changelog_version == "$version" ]] || {
+        echo "changelog is at $changelog_version, the package at $version"
+        return 1
+    }
+}
+
+# Mode, owner and path of every member: nothing missing, nothing more, nothing owned by the builder.
+holds_exactly_the_expected_files() {
+    diff -u --label expected --label "$deb" - <(dpkg-deb --contents "$deb" | awk '{print $1, $2, $6}') <<'LIST'
+drwxr-xr-x root/root ./
+drwxr-xr-x root/root ./usr/
+drwxr-xr-x root/root ./usr/bin/
+-rwxr-xr-x root/root ./usr/bin/inutil
+drwxr-xr-x root/root ./usr/share/
+drwxr-xr-x root/root ./usr/share/doc/
+drwxr-xr-x root/root ./usr/share/doc/inutil/
+-rw-r--r-- root/root ./usr/share/doc/inutil/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/inutil/copyright
+drwxr-xr-x root/root ./usr/share/man/
+drwxr-xr-x root/root ./usr/share/man/man1/
+-rw-r--r-- root/root ./usr/share/man/man1/inutil.1.gz
+LIST
+}
+
+show lintian lintian_package
+
+rm -rf "$root"
+if ! dpkg-deb --extract "$deb" "$root"; then
+    echo "FAIL unpack: dpkg-deb could not extract $deb"
+    echo "check_deb: $passed passed, $((failed + 1)) failed"
+    exit 1
+fi
+
+check "file list" holds_exactly_the_expected_files
+show hardening hardening-check --nocfprotection "$program"
+check "dynamically linked against libc" is_dynamic_against_libc
+check "Depends on libc6" depends_on_libc
+check "manual page usr/share/man/man1/inutil.1.gz" manual_is_compressed_mdoc
+check "copyright" has_copyright
+check "changelog" has_changelog
+
+echo "check_deb: $passed passed, $failed failed"
+((failed == 0))
