@@ -14,12 +14,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # Without Wine the program still builds; only the tests that run it are left out.
-# A prefix of its own under the build tree, so that every run starts from the same Wine set-up,
-# without Wine's diagnostics, without the Mono and Gecko installers that a new prefix offers, and
-# without the menu entries it would write into the home folder.
-find_program(WINE_PROGRAM ${INUTIL_WINE} PATHS /usr/lib/wine)
-if(WINE_PROGRAM)
-    set(CMAKE_CROSSCOMPILING_EMULATOR
-        env WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=
-            DISPLAY= ${WINE_PROGRAM})
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/Wine.cmake)
+inutil_wine_command(CMAKE_CROSSCOMPILING_EMULATOR ${INUTIL_WINE} ${CMAKE_BINARY_DIR}/wine-prefix)
