@@ -85,7 +85,7 @@ bool may_read_own_output(Kind stdout_kind, const struct stat& out)
     struct stat out = {};
     if (!reopenable || fstat(STDOUT_FILENO, &out) == -1 || may_read_own_output(kind, out))
         return;
-    // Opened non-blocking, so that a pipe whose reader has just gone fails with ENXIO instead of waiting.
+    // Opened non-blocking, so that the open itself never waits; cleared once the object is fd 1's.
     const int own = open("/proc/self/fd/1", O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (own == -1)
         return;

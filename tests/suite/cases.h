@@ -2,6 +2,7 @@
 // under that platform's name: "Linux/...", "Windows/...", "Wasi/...".
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,3 +25,13 @@ struct CaseName {
         return info.param.name;
     }
 };
+
+// The cases live in each file's unnamed namespace, which this header's joins: failure messages then
+// name the case instead of dumping its bytes.
+namespace {
+template <typename Case, typename = decltype(Case::name)>
+std::ostream& operator<<(std::ostream& out, const Case& each)
+{
+    return out << each.name;
+}
+}  // namespace

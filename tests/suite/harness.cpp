@@ -25,9 +25,8 @@ std::vector<std::string> command;  // the emulator's words, if any, then the pro
 // In the child, where a failed set-up step or exec is reported; closed on exec.
 int report_fd = -1;
 
-[[noreturn]] void report_and_exit(const std::string& what)
+[[noreturn]] void report_and_exit(const std::string& message)
 {
-    const std::string message = what + ": " + std::strerror(errno);
     (void)!write(report_fd, message.data(), message.size());
     _exit(126);
 }
@@ -44,7 +43,7 @@ int report_fd = -1;
     must(close_range(3, ~0U, CLOSE_RANGE_CLOEXEC), "close_range");
     char* no_environment[] = {nullptr};
     execvpe(argv[0], argv.data(), launch.empty_environment ? no_environment : environ);
-    report_and_exit("exec " + words[0]);
+    report_and_exit("exec " + words[0] + ": " + std::strerror(errno));
 }
 
 void reset_signals()
@@ -108,8 +107,14 @@ std::string with_crlf_line_ends(const std::string& text)
 int must(int result, const char* step)
 {
     if (result == -1)
-        report_and_exit(step);
+        report_and_exit(std::string(step) + ": " + std::strerror(errno));
     return result;
+}
+
+void must_hold(bool condition, const char* what)
+{
+    if (!condition)
+        report_and_exit(std::string("does not hold: ") + what);
 }
 
 std::string read_until_end(int fd)
@@ -252,6 +257,19 @@ Outcome run_inutil(const Launch& launch)
     outcome.err = read_file(fileno(err_file));
     std::fclose(err_file);
     return outcome;
+}
+
+testing::AssertionResult same_bytes(const std::string& arrived, const std::string& expected)
+{
+    if (arrived == expected)
+        return testing::AssertionSuccess();
+    size_t at = 0;
+    while (at < arrived.size() && at < expected.size() && arrived[at] == expected[at])
+        at++;
+    const auto around = [at](const std::string& text) { return testing::PrintToString(text.substr(at, 24)); };
+    return testing::AssertionFailure()
+           << arrived.size() << " bytes arrived, " << expected.size() << " expected; from byte " << at
+           << " on, arrived " << around(arrived) << ", expected " << around(expected);
 }
 
 testing::AssertionResult exited_cleanly(const Outcome& outcome)

@@ -56,12 +56,18 @@ Outcome run_inutil(const Launch& launch);
 Outcome run_to_file(const Launch& launch);
 Outcome run_to_pipe(const Launch& launch);
 
+// The bytes that arrived are the expected ones; says where they first differ instead.
+testing::AssertionResult same_bytes(const std::string& arrived, const std::string& expected);
+
 // Exit status 0 and nothing on standard error; says what happened instead.
 testing::AssertionResult exited_cleanly(const Outcome& outcome);
 
 // In the child: a set-up step that returned -1 ends the child with a report that fails the test,
 // instead of running the program on a condition that was never set up. Returns the result.
 int must(int result, const char* step);
+
+// In the child: a condition that the case relies on, reported like a failed step when it does not hold.
+void must_hold(bool condition, const char* what);
 
 // Makes the child's standard output this descriptor; closes it in the child when it is not fd 1.
 void redirect_stdout(int fd);

@@ -70,7 +70,7 @@ TEST(LinuxNonBlocking, FullPipeWithSlowReaderLosesNothing)
     close(ends[0]);
 
     EXPECT_TRUE(exited_cleanly(outcome));
-    EXPECT_EQ(received, *filler + expected_output());
+    EXPECT_TRUE(same_bytes(received, *filler + expected_output()));
 }
 
 TEST(LinuxNonBlocking, FullTerminalWithSlowReaderLosesNothing)
@@ -97,7 +97,7 @@ TEST(LinuxNonBlocking, FullTerminalWithSlowReaderLosesNothing)
         reader.join();
 
     EXPECT_TRUE(exited_cleanly(outcome));
-    EXPECT_EQ(received, *filler + with_crlf_line_ends(expected_output()));
+    EXPECT_TRUE(same_bytes(received, *filler + with_crlf_line_ends(expected_output())));
 }
 
 TEST(LinuxNonBlocking, SharedFlagsStayAsTheParentLeftThem)
@@ -113,7 +113,7 @@ TEST(LinuxNonBlocking, SharedFlagsStayAsTheParentLeftThem)
     EXPECT_TRUE(exited_cleanly(outcome));
     EXPECT_NE(fcntl(ends[1], F_GETFL) & O_NONBLOCK, 0);
     close(ends[1]);
-    EXPECT_EQ(read_until_end(ends[0]), expected_output());
+    EXPECT_TRUE(same_bytes(read_until_end(ends[0]), expected_output()));
     close(ends[0]);
 }
 
@@ -152,7 +152,7 @@ TEST(LinuxNonBlocking, PtyMasterIsWrittenToItsOwnSlave)
     const Outcome outcome = run_inutil(launch);
 
     EXPECT_TRUE(exited_cleanly(outcome));
-    EXPECT_EQ(read_arriving(pty.slave, expected_output().size()), expected_output());
+    EXPECT_TRUE(same_bytes(read_arriving(pty.slave, expected_output().size()), expected_output()));
 }
 
 // Access mode 3 is for ioctls only: such a descriptor must never be written through.
@@ -172,7 +172,8 @@ TEST(LinuxNonBlocking, IoctlOnlyTerminalIsNotWritten)
     const Outcome outcome = run_inutil(launch);
 
     EXPECT_TRUE(exited_cleanly(outcome));
-    EXPECT_EQ(outcome.out, "") << "the program wrote through a descriptor that was not open for writing";
+    EXPECT_TRUE(same_bytes(outcome.out, ""))
+        << "the program wrote through a descriptor that was not open for writing";
 }
 
 // /dev/tty opened while terminal A was the controlling terminal still means A, even once the
@@ -203,9 +204,10 @@ TEST(LinuxNonBlocking, DevTtyKeepsTheTerminalItWasOpenedOn)
     const Outcome outcome = run_inutil(launch);
 
     EXPECT_TRUE(exited_cleanly(outcome));
-    EXPECT_EQ(outcome.out, with_crlf_line_ends(expected_output()));
+    EXPECT_TRUE(same_bytes(outcome.out, with_crlf_line_ends(expected_output())));
     fcntl(b.master, F_SETFL, O_NONBLOCK);
-    EXPECT_EQ(read_until_end(b.master), "") << "output reached a terminal that standard output never named";
+    EXPECT_TRUE(same_bytes(read_until_end(b.master), ""))
+        << "output reached a terminal that standard output never named";
 }
 
 // The only reader of a full pipe is the program's own standard input: waiting for room would be
@@ -246,7 +248,7 @@ TEST(LinuxNonBlocking, FifoOpenForReadingAndWritingKeepsItsReader)
 
     const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     EXPECT_TRUE(exited_cleanly(outcome));
-    EXPECT_EQ(read_until_end(reader), expected_output());
+    EXPECT_TRUE(same_bytes(read_until_end(reader), expected_output()));
     close(reader);
     close(keeper);
     unlink(fifo.c_str());
