@@ -164,7 +164,7 @@ void redirect_stdout(int fd)
     }
 }
 
-void wait_until_blocked_in_write_or_ended(pid_t pid)
+bool wait_until_blocked_in_write_or_ended(pid_t pid)
 {
     const std::string proc = "/proc/" + std::to_string(pid);
     const auto give_up_at = std::chrono::steady_clock::now() + hang_limit;
@@ -172,18 +172,31 @@ void wait_until_blocked_in_write_or_ended(pid_t pid)
         std::ifstream stat(proc + "/stat");
         std::string state;
         if (!std::getline(stat, state))
-            return;  // reaped: it has ended
+            return false;  // reaped: it has ended
         // The state follows the parenthesised command name, which may itself hold spaces.
         if (state.size() > state.rfind(')') + 2 && state[state.rfind(')') + 2] == 'Z')
-            return;
+            return false;
         // A sleeping process shows its system call's number here; a running one shows "running".
         std::ifstream syscall_file(proc + "/syscall");
         long number = -1;
         if (syscall_file >> number && (number == SYS_write || number == SYS_writev))
-            return;
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     ADD_FAILURE() << "process " << pid << " neither blocked in a write nor ended";
+    return false;
+}
+
+int temporary_file(const std::string& content)
+{
+    std::FILE* file = std::tmpfile();
+    if (file == nullptr)
+        return -1;
+    const int fd = dup(fileno(file));
+    std::fclose(file);
+    if (fd != -1 && pwrite(fd, content.data(), content.size(), 0) != static_cast<ssize_t>(content.size()))
+        return -1;
+    return fd;
 }
 
 Outcome run_inutil(const Launch& launch)

@@ -84,4 +84,8 @@ std::string read_arriving(int fd, size_t size);
 
 // Waits until the process is blocked in a write or has exited: the condition on which a slow reader
 // starts to read. Under an emulator the process is the emulator, whose host write is what counts.
-void wait_until_blocked_in_write_or_ended(pid_t pid);
+// Returns whether it is blocked in a write.
+bool wait_until_blocked_in_write_or_ended(pid_t pid);
+
+// A new file holding CONTENT, unlinked; -1 when it could not be made.
+int temporary_file(const std::string& content);

@@ -8,7 +8,10 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sched.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -253,6 +256,117 @@ TEST(LinuxNonBlocking, FifoOpenForReadingAndWritingKeepsItsReader)
     close(keeper);
     unlink(fifo.c_str());
     rmdir(dir_template);
+}
+
+// Revoking a terminal and giving the child a mount namespace of its own take root.
+bool as_root()
+{
+    return geteuid() == 0;
+}
+
+// A terminal revoked by vhangup fails every write on its old descriptions: the program must not get a
+// new one that writes again.
+TEST(LinuxNonBlocking, RevokedTerminalStaysRevoked)
+{
+    if (!as_root())
+        GTEST_SKIP() << "vhangup needs root";
+    Pty pty;
+    ASSERT_FALSE(pty.slave_path.empty());
+    Launch launch;
+    const std::string path = pty.slave_path;
+    launch.in_child = [path] {
+        must(setsid(), "setsid");
+        const int controlling = must(open(path.c_str(), O_RDWR), "open the terminal as controlling terminal");
+        const int revoked = must(open(path.c_str(), O_WRONLY | O_NONBLOCK), "open the terminal for writing");
+        // Hanging up the terminal signals its foreground group, which is this process.
+        signal(SIGHUP, SIG_IGN);
+        must(vhangup(), "vhangup");
+        signal(SIGHUP, SIG_DFL);
+        close(controlling);
+        redirect_stdout(revoked);
+    };
+    launch.close_in_parent.push_back(pty.slave);
+    pty.slave = -1;
+    launch.drain_fd = pty.master;
+    const Outcome outcome = run_inutil(launch);
+
+    EXPECT_TRUE(exited_cleanly(outcome));
+    EXPECT_TRUE(same_bytes(outcome.out, "")) << "the program wrote to a terminal revoked before it started";
+}
+
+// What standard output is comes from the object, not its name: a file reached at /dev/pts/5 is a file,
+// written where its offset stands.
+TEST(LinuxNonBlocking, FileNamedLikeATerminalIsWrittenAsAFile)
+{
+    if (!as_root())
+        GTEST_SKIP() << "a mount namespace needs root";
+    char dir_template[] = "/tmp/inutil-named-XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    const std::string file = std::string(dir_template) + "/file";
+    const std::string kept(512, 'k');
+    {
+        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        ASSERT_NE(fd, -1);
+        ASSERT_EQ(write(fd, kept.data(), kept.size()), static_cast<ssize_t>(kept.size()));
+        close(fd);
+    }
+    Launch launch;
+    launch.in_child = [file] {
+        must(unshare(CLONE_NEWNS), "unshare a mount namespace");
+        must(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), "make mounts private");
+        must(mount("none", "/dev/pts", "tmpfs", 0, nullptr), "mount a tmpfs on /dev/pts");
+        close(must(open("/dev/pts/5", O_WRONLY | O_CREAT, 0600), "create /dev/pts/5"));
+        must(mount(file.c_str(), "/dev/pts/5", nullptr, MS_BIND, nullptr), "bind the file at /dev/pts/5");
+        const int named = must(open("/dev/pts/5", O_WRONLY | O_NONBLOCK), "open /dev/pts/5");
+        must(static_cast<int>(lseek(named, 0, SEEK_END)), "seek to the file's end");
+        redirect_stdout(named);
+    };
+    const Outcome outcome = run_inutil(launch);
+
+    const int fd = open(file.c_str(), O_RDONLY);
+    EXPECT_TRUE(exited_cleanly(outcome));
+    EXPECT_TRUE(same_bytes(read_file(fd), kept + expected_output()));
+    close(fd);
+    unlink(file.c_str());
+    rmdir(dir_template);
+}
+
+// A lock taken on standard output before exec stays held while the program runs: replacing fd 1
+// would release it while the program still waits to write.
+TEST(LinuxNonBlocking, LockOnStandardOutputIsKept)
+{
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_TRUE(fill(ends[1]).has_value());
+    ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+    Launch launch;
+    const int write_end = ends[1];
+    launch.in_child = [write_end] {
+        redirect_stdout(write_end);
+        must(flock(STDOUT_FILENO, LOCK_EX | LOCK_NB), "flock standard output");
+    };
+    launch.close_in_parent.push_back(ends[1]);
+    bool lock_was_free = false;
+    std::thread reader;
+    launch.on_start = [&reader, &lock_was_free, read_end = ends[0]](pid_t pid) {
+        reader = std::thread([pid, read_end, &lock_was_free] {
+            if (wait_until_blocked_in_write_or_ended(pid)) {
+                // Another description of the same pipe contends for the same lock.
+                const std::string same_pipe = "/proc/self/fd/" + std::to_string(read_end);
+                const int other = open(same_pipe.c_str(), O_WRONLY | O_NONBLOCK);
+                lock_was_free = other != -1 && flock(other, LOCK_EX | LOCK_NB) == 0;
+                close(other);
+            }
+            read_until_end(read_end);
+        });
+    };
+    const Outcome outcome = run_inutil(launch);
+    if (reader.joinable())
+        reader.join();
+    close(ends[0]);
+
+    EXPECT_TRUE(exited_cleanly(outcome));
+    EXPECT_FALSE(lock_was_free) << "the lock on standard output was released while the program ran";
 }
 
 }  // namespace

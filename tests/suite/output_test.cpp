@@ -132,18 +132,6 @@ struct HeldInput {
     bool ready = true;
 };
 
-int temporary_file(const std::string& content)
-{
-    std::FILE* file = std::tmpfile();
-    if (file == nullptr)
-        return -1;
-    const int fd = dup(fileno(file));
-    std::fclose(file);
-    if (fd != -1 && pwrite(fd, content.data(), content.size(), 0) != static_cast<ssize_t>(content.size()))
-        return -1;
-    return fd;
-}
-
 HeldInput file_holding(const std::string& content)
 {
     const int fd = temporary_file(content);
