@@ -94,12 +94,10 @@ bool holds_lock_on_stdout()
 // Only an anonymous pipe's write-only end, or a pty slave open for writing, and only when this
 // process cannot read its own output: reopening anything else could reach another object (a new pty,
 // another controlling terminal), gain rights or drop a read end. Anything else is left as it is, and
-// a write that fails is lost like any failed write.
-void give_stdout_a_blocking_description(int fds)
+// a write that fails is lost like any failed write. FDS is /proc/self/fd.
+void reopen_stdout_blocking(int fds)
 {
     const int flags = fcntl(STDOUT_FILENO, F_GETFL);
-    if (flags == -1 || (flags & O_NONBLOCK) == 0)
-        return;
     struct stat out = {};
     const Kind kind = kind_of(fds, "1", out);
     const int access = flags & O_ACCMODE;
@@ -121,15 +119,19 @@ void give_stdout_a_blocking_description(int fds)
     close(own);
 }
 
-[[gnu::constructor]] void prepare_stdout()
+[[gnu::constructor]] void give_stdout_a_blocking_description()
 {
+    // Most of the time standard output blocks, and there is nothing to do.
+    const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+    if (flags == -1 || (flags & O_NONBLOCK) == 0)
+        return;
     // Only the real /proc: a directory mounted over it could name other objects or hide descriptors.
     const int fds = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fds == -1)
         return;
     struct statfs filesystem = {};
     if (fstatfs(fds, &filesystem) == 0 && filesystem.f_type == proc_super_magic)
-        give_stdout_a_blocking_description(fds);
+        reopen_stdout_blocking(fds);
     close(fds);
 }
 
