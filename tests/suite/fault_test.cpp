@@ -4,7 +4,6 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <tuple>
 
 #include <fcntl.h>
@@ -29,8 +28,7 @@ void limit_file_size()
 
 int new_temporary_file()
 {
-    std::FILE* file = std::tmpfile();
-    return must(file == nullptr ? -1 : fileno(file), "tmpfile");
+    return must(temporary_file(""), "make a temporary file");
 }
 
 // Each makes the child's standard output unwritable in its own way.
@@ -161,7 +159,6 @@ TEST_P(ReaderLeavesMidOutput, EndsWithStatusZeroAndSaysNothing)
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
     ASSERT_TRUE(fill(ends[1]).has_value());
-    std::thread reader;
     Launch launch;
     const int write_end = ends[1];
     const Disposition disposition = GetParam();
@@ -170,18 +167,17 @@ TEST_P(ReaderLeavesMidOutput, EndsWithStatusZeroAndSaysNothing)
         redirect_stdout(write_end);
     };
     launch.close_in_parent.push_back(ends[1]);
-    launch.on_start = [&reader, read_end = ends[0]](pid_t pid) {
-        reader = std::thread([pid, read_end] {
-            wait_until_blocked_in_write_or_ended(pid);
+    bool left_while_it_waited = false;
+    const Outcome outcome =
+        run_inutil_once_it_waits(launch, [&left_while_it_waited, read_end = ends[0]](bool blocked) {
+            left_while_it_waited = blocked;
             char few[16];
             (void)!read(read_end, few, sizeof few);
             close(read_end);
         });
-    };
-    const Outcome outcome = run_inutil(launch);
-    if (reader.joinable())
-        reader.join();
     EXPECT_TRUE(exited_cleanly(outcome));
+    EXPECT_TRUE(left_while_it_waited)
+        << "the program never waited to write, so the reader did not leave mid-output";
 }
 
 INSTANTIATE_TEST_SUITE_P(Linux, ReaderLeavesMidOutput,
@@ -202,6 +198,10 @@ Launch with_huge_command_line()
     rlimit stack = {};
     if (getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY)
         budget = std::min(budget, static_cast<long>(stack.rlim_cur / 4));
+    if (budget <= 0)
+        ADD_FAILURE() << "sysconf(_SC_ARG_MAX) failed: the command line would not be long";
+    // However small the stack, Linux allows 128 KB.
+    budget = std::max(budget, 128L * 1024);
     const std::string arg(100, 'a');
     const long per_arg = static_cast<long>(arg.size() + 1 + sizeof(char*));
     Launch launch;

@@ -171,8 +171,12 @@ bool wait_until_blocked_in_write_or_ended(pid_t pid)
     while (std::chrono::steady_clock::now() < give_up_at) {
         std::ifstream stat(proc + "/stat");
         std::string state;
-        if (!std::getline(stat, state))
-            return false;  // reaped: it has ended
+        if (!std::getline(stat, state)) {
+            // Gone from /proc because it was reaped, or /proc cannot show it: then the wait means nothing.
+            if (kill(pid, 0) == 0)
+                ADD_FAILURE() << "cannot read " << proc << "/stat to see whether the program waits";
+            return false;
+        }
         // The state follows the parenthesised command name, which may itself hold spaces.
         if (state.size() > state.rfind(')') + 2 && state[state.rfind(')') + 2] == 'Z')
             return false;
@@ -185,6 +189,18 @@ bool wait_until_blocked_in_write_or_ended(pid_t pid)
     }
     ADD_FAILURE() << "process " << pid << " neither blocked in a write nor ended";
     return false;
+}
+
+Outcome run_inutil_once_it_waits(Launch launch, const std::function<void(bool blocked_in_write)>& action)
+{
+    std::thread watcher;
+    launch.on_start = [&watcher, &action](pid_t pid) {
+        watcher = std::thread([pid, &action] { action(wait_until_blocked_in_write_or_ended(pid)); });
+    };
+    Outcome outcome = run_inutil(launch);
+    if (watcher.joinable())
+        watcher.join();
+    return outcome;
 }
 
 int temporary_file(const std::string& content)

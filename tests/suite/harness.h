@@ -87,5 +87,9 @@ std::string read_arriving(int fd, size_t size);
 // Returns whether it is blocked in a write.
 bool wait_until_blocked_in_write_or_ended(pid_t pid);
 
+// Runs the launch; on a thread of its own, once the program is blocked in a write or has ended, runs
+// ACTION with whether it is blocked. The launch's own on_start is not used.
+Outcome run_inutil_once_it_waits(Launch launch, const std::function<void(bool blocked_in_write)>& action);
+
 // A new file holding CONTENT, unlinked; -1 when it could not be made.
 int temporary_file(const std::string& content);

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -20,17 +19,6 @@
 #include "pipes.h"
 
 namespace {
-
-// A reader that reads nothing until the program waits to write (or has ended), then everything.
-void read_once_the_program_waits(Launch& launch, std::thread& reader, int fd, std::string& into)
-{
-    launch.on_start = [&reader, fd, &into](pid_t pid) {
-        reader = std::thread([pid, fd, &into] {
-            wait_until_blocked_in_write_or_ended(pid);
-            into = read_until_end(fd);
-        });
-    };
-}
 
 struct Pty {
     int master = -1;
@@ -60,16 +48,14 @@ TEST(LinuxNonBlocking, FullPipeWithSlowReaderLosesNothing)
     ASSERT_TRUE(filler.has_value());
     ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
 
-    std::string received;
-    std::thread reader;
     Launch launch;
     const int write_end = ends[1];
     launch.in_child = [write_end] { redirect_stdout(write_end); };
     launch.close_in_parent.push_back(ends[1]);
-    read_once_the_program_waits(launch, reader, ends[0], received);
-    const Outcome outcome = run_inutil(launch);
-    if (reader.joinable())
-        reader.join();
+    // A reader that reads nothing until the program waits to write (or has ended), then everything.
+    std::string received;
+    const Outcome outcome = run_inutil_once_it_waits(
+        launch, [&received, read_end = ends[0]](bool) { received = read_until_end(read_end); });
     close(ends[0]);
 
     EXPECT_TRUE(exited_cleanly(outcome));
@@ -84,8 +70,6 @@ TEST(LinuxNonBlocking, FullTerminalWithSlowReaderLosesNothing)
     ASSERT_TRUE(filler.has_value());
     ASSERT_EQ(fcntl(pty.slave, F_SETFL, fcntl(pty.slave, F_GETFL) | O_NONBLOCK), 0);
 
-    std::string received;
-    std::thread reader;
     Launch launch;
     const int slave = pty.slave;
     launch.in_child = [slave] {
@@ -94,10 +78,9 @@ TEST(LinuxNonBlocking, FullTerminalWithSlowReaderLosesNothing)
     };
     launch.close_in_parent.push_back(pty.slave);
     pty.slave = -1;
-    read_once_the_program_waits(launch, reader, pty.master, received);
-    const Outcome outcome = run_inutil(launch);
-    if (reader.joinable())
-        reader.join();
+    std::string received;
+    const Outcome outcome = run_inutil_once_it_waits(
+        launch, [&received, master = pty.master](bool) { received = read_until_end(master); });
 
     EXPECT_TRUE(exited_cleanly(outcome));
     EXPECT_TRUE(same_bytes(received, *filler + with_crlf_line_ends(expected_output())));
@@ -347,22 +330,19 @@ TEST(LinuxNonBlocking, LockOnStandardOutputIsKept)
     };
     launch.close_in_parent.push_back(ends[1]);
     bool lock_was_free = false;
-    std::thread reader;
-    launch.on_start = [&reader, &lock_was_free, read_end = ends[0]](pid_t pid) {
-        reader = std::thread([pid, read_end, &lock_was_free] {
-            if (wait_until_blocked_in_write_or_ended(pid)) {
+    const Outcome outcome =
+        run_inutil_once_it_waits(launch, [&lock_was_free, read_end = ends[0]](bool blocked) {
+            if (blocked) {
                 // Another description of the same pipe contends for the same lock.
                 const std::string same_pipe = "/proc/self/fd/" + std::to_string(read_end);
                 const int other = open(same_pipe.c_str(), O_WRONLY | O_NONBLOCK);
+                if (other == -1)
+                    ADD_FAILURE() << "cannot open " << same_pipe << " to contend for the lock";
                 lock_was_free = other != -1 && flock(other, LOCK_EX | LOCK_NB) == 0;
                 close(other);
             }
             read_until_end(read_end);
         });
-    };
-    const Outcome outcome = run_inutil(launch);
-    if (reader.joinable())
-        reader.join();
     close(ends[0]);
 
     EXPECT_TRUE(exited_cleanly(outcome));

@@ -159,7 +159,8 @@ testing::AssertionResult offset_still_zero(const HeldInput& input)
 
 testing::AssertionResult pipe_still_holds_its_content(const HeldInput& input)
 {
-    fcntl(input.fd, F_SETFL, O_NONBLOCK);
+    if (fcntl(input.fd, F_SETFL, O_NONBLOCK) == -1)
+        return testing::AssertionFailure() << "cannot make the pipe non-blocking to look into it";
     char buffer[64];
     const ssize_t got = read(input.fd, buffer, sizeof buffer);
     if (got != static_cast<ssize_t>(unread.size()) || std::string(buffer, got) != unread)

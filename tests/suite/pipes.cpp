@@ -1,5 +1,7 @@
 #include "pipes.h"
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,7 +15,9 @@ std::optional<std::string> fill(int fd)
     ssize_t put;
     while ((put = write(fd, chunk.data(), chunk.size())) > 0)
         written.append(chunk, 0, static_cast<size_t>(put));
-    if (fcntl(fd, F_SETFL, flags) == -1)
+    // Only EAGAIN says that it is full; any other end means the descriptor was never fillable.
+    const bool full = put == -1 && errno == EAGAIN && !written.empty();
+    if (fcntl(fd, F_SETFL, flags) == -1 || !full)
         return std::nullopt;
     return written;
 }

@@ -5,5 +5,5 @@
 #include <string>
 
 // Writes filler without blocking until the pipe or terminal holds no more; returns what went in,
-// or nothing when the descriptor could not be set up.
+// or nothing when it could not be filled.
 std::optional<std::string> fill(int fd);
