@@ -76,10 +76,10 @@ bool may_read_own_output(int fds, Kind stdout_kind, const struct stat& out)
     return size != 0;
 }
 
-// Replacing fd 1 closes it, which would release a lock held on it: fdinfo lists such locks.
-bool holds_lock_on_stdout()
+// Replacing fd 1 closes it, which would release a lock held on it: fdinfo, beside FDS, lists such locks.
+bool holds_lock_on_stdout(int fds)
 {
-    const int fdinfo = open("/proc/self/fdinfo/1", O_RDONLY | O_CLOEXEC);
+    const int fdinfo = openat(fds, "../fdinfo/1", O_RDONLY | O_CLOEXEC);
     if (fdinfo == -1)
         return true;
     static char text[1024];
@@ -94,17 +94,17 @@ bool holds_lock_on_stdout()
 // Only an anonymous pipe's write-only end, or a pty slave open for writing, and only when this
 // process cannot read its own output: reopening anything else could reach another object (a new pty,
 // another controlling terminal), gain rights or drop a read end. Anything else is left as it is, and
-// a write that fails is lost like any failed write. FDS is /proc/self/fd.
-void reopen_stdout_blocking(int fds)
+// a write that fails is lost like any failed write. FDS is /proc/self/fd; FLAGS are fd 1's.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a directory and flags, not two descriptors
+void reopen_stdout_blocking(int fds, int flags)
 {
-    const int flags = fcntl(STDOUT_FILENO, F_GETFL);
     struct stat out = {};
     const Kind kind = kind_of(fds, "1", out);
     const int access = flags & O_ACCMODE;
     const bool reopenable = (kind == Kind::anonymous_pipe && access == O_WRONLY) ||
                             (kind == Kind::pty_slave && (access == O_WRONLY || access == O_RDWR));
     // A terminal that was hung up (vhangup) fails every write on its old descriptions; a new one would not.
-    if (!reopenable || write(STDOUT_FILENO, "", 0) != 0 || holds_lock_on_stdout() ||
+    if (!reopenable || write(STDOUT_FILENO, "", 0) != 0 || holds_lock_on_stdout(fds) ||
         may_read_own_output(fds, kind, out))
         return;
     // Opened non-blocking, so that the open itself never waits; cleared once the object is fd 1's.
@@ -131,7 +131,7 @@ void reopen_stdout_blocking(int fds)
         return;
     struct statfs filesystem = {};
     if (fstatfs(fds, &filesystem) == 0 && filesystem.f_type == proc_super_magic)
-        reopen_stdout_blocking(fds);
+        reopen_stdout_blocking(fds, flags);
     close(fds);
 }
 
