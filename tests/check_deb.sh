@@ -59,7 +59,7 @@ is_dynamic_against_libc() {
         printf '%s\n' "$dynamic"
         return 1
     }
-    readelf --program-headers "$program" | grep -q 'INTERP' || {
+    grep -q 'INTERP' <<< "$(readelf --program-headers "$program")" || {
         echo "no program interpreter"
         return 1
     }
@@ -76,7 +76,7 @@ depends_on_libc() {
 
 manual_is_compressed_mdoc() {
     gzip --test "$manual" || return 1
-    zcat "$manual" | grep -qx '\.Dt INUTIL 1' || {
+    grep -qx '\.Dt INUTIL 1' <<< "$(zcat "$manual")" || {
         echo "$manual is not the inutil(1) mdoc page"
         return 1
     }

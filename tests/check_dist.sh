@@ -37,7 +37,7 @@ same_members "$linux.tar.gz" "$(printf '%s\n' "$linux/" "$linux/LICENSE" "$linux
 owners=$(tar -tvzf "$dist/$linux.tar.gz" | awk '{print $2}' | sort -u)
 [[ $owners == 0/0 ]] || fail "$linux.tar.gz members are owned by $owners, not 0/0"
 mkdir -p "$work/$linux" && tar -xzf "$dist/$linux.tar.gz" -C "$work"
-file "$work/$linux/inutil" | grep -q 'ELF 64-bit LSB executable, x86-64.*statically linked.*stripped' ||
+grep -q 'ELF 64-bit LSB executable, x86-64.*statically linked.*stripped' <<< "$(file "$work/$linux/inutil")" ||
     fail "$linux/inutil: $(file -b "$work/$linux/inutil")"
 
 for arch in i686 x86_64; do
@@ -48,7 +48,7 @@ for arch in i686 x86_64; do
     crlf_only "$work/$windows/LICENSE.txt"
     crlf_only "$work/$windows/README.txt"
     expected_format=$([[ $arch == i686 ]] && echo 'PE32 executable (console) Intel 80386' || echo 'PE32+ executable (console) x86-64')
-    file -b "$work/$windows/inutil.exe" | grep -qF "$expected_format" ||
+    grep -qF "$expected_format" <<< "$(file -b "$work/$windows/inutil.exe")" ||
         fail "$windows/inutil.exe: $(file -b "$work/$windows/inutil.exe"), not $expected_format"
     size=$(stat -c %s "$work/$windows/inutil.exe")
     ((size <= 64 * 1024)) || fail "$windows/inutil.exe is $size bytes, more than 64 KB: not stripped?"
@@ -58,7 +58,7 @@ web=inutil-$version-web
 members=$(unzip -Z1 "$dist/$web.zip" | sort)
 [[ $(echo "$members" | cut -d/ -f1 | sort -u) == "$web" ]] || fail "$web.zip has more than the one top folder $web/"
 for needed in "$web/index.html" "$web/inutil.wasm"; do
-    echo "$members" | grep -qx "$needed" || fail "$web.zip lacks $needed"
+    grep -qx "$needed" <<< "$members" || fail "$web.zip lacks $needed"
 done
 unzip -q -o "$dist/$web.zip" -d "$work"
 
@@ -66,9 +66,9 @@ source=inutil-$version
 members=$(tar -tzf "$dist/$source.tar.gz")
 [[ $(echo "$members" | cut -d/ -f1 | sort -u) == "$source" ]] || fail "$source.tar.gz has more than the one top folder $source/"
 for needed in CMakeLists.txt CMakePresets.json LICENSE README.md src/inutil.cpp debian/changelog scripts/dist; do
-    echo "$members" | grep -qx "$source/$needed" || fail "$source.tar.gz lacks $needed"
+    grep -qx "$source/$needed" <<< "$members" || fail "$source.tar.gz lacks $needed"
 done
-if echo "$members" | grep -qE "^$source/(build|\.git)/"; then
+if grep -qE "^$source/(build|\.git)/" <<< "$members"; then
     fail "$source.tar.gz holds a build or .git folder"
 fi
 
