@@ -24,20 +24,29 @@ set(command_line_4 "" "a b" "/?")
 foreach(n RANGE 1 4)
     set(out_file "${WORK_DIR}/out")
     file(REMOVE "${out_file}")
+    # An unquoted list loses its empty elements: each argument goes into the call bracket-quoted, so
+    # that an empty one arrives too.
+    set(arguments "")
+    set(shown "")
+    foreach(argument IN LISTS command_line_${n})
+        string(APPEND arguments " [==[${argument}]==]")
+        string(APPEND shown " '${argument}'")
+    endforeach()
     if(STDOUT_KIND STREQUAL "file")
-        execute_process(COMMAND ${EMULATOR} "${PROGRAM}" ${command_line_${n}}
-            OUTPUT_FILE "${out_file}" ERROR_VARIABLE err RESULT_VARIABLE status)
+        set(then "RESULT_VARIABLE status")
     else()
-        execute_process(COMMAND ${EMULATOR} "${PROGRAM}" ${command_line_${n}}
-            COMMAND ${PIPE_READER}
-            OUTPUT_FILE "${out_file}" ERROR_VARIABLE err RESULTS_VARIABLE statuses)
+        set(then "COMMAND \${PIPE_READER} RESULTS_VARIABLE statuses")
+    endif()
+    cmake_language(EVAL CODE "execute_process(COMMAND \${EMULATOR} \"\${PROGRAM}\" ${arguments} ${then}
+        OUTPUT_FILE \"\${out_file}\" ERROR_VARIABLE err)")
+    if(NOT STDOUT_KIND STREQUAL "file")
         list(GET statuses 0 status)
     endif()
     file(READ "${out_file}" out_hex HEX)
 
     string(LENGTH "${out_hex}" hex_digits)
     math(EXPR bytes "${hex_digits} / 2")
-    set(run "run ${n} (${STDOUT_KIND}, arguments: '${command_line_${n}}')")
+    set(run "run ${n} (${STDOUT_KIND}, arguments:${shown})")
     if(NOT status STREQUAL "0")
         string(APPEND failures "${run}: exit status ${status}\n")
     endif()
