@@ -13,8 +13,8 @@ fail() { echo "FAILED: $*"; failed=1; }
 
 (cd "$dist" && sha256sum -c --strict SHA256SUMS) || fail "SHA256SUMS does not match the artifacts"
 listed=$(cut -d' ' -f3 "$dist/SHA256SUMS" | sort)
-present=$(cd "$dist" && ls | grep -vx SHA256SUMS | sort)
-[[ $listed == "$present" ]] || fail "SHA256SUMS lists: $(echo $listed); build/dist holds: $(echo $present)"
+present=$(cd "$dist" && printf '%s\n' * | grep -vx SHA256SUMS | sort)
+[[ $listed == "$present" ]] || fail "SHA256SUMS lists: ${listed//$'\n'/ }; build/dist holds: ${present//$'\n'/ }"
 
 # Compares an archive's member list with the expected one, given one member a line.
 same_members() {  # ARCHIVE EXPECTED ACTUAL
@@ -24,9 +24,9 @@ same_members() {  # ARCHIVE EXPECTED ACTUAL
     fi
 }
 
-# Every line of a text for Windows ends in CR LF.
+# Every line of a text for Windows ends in CR LF, blank lines too.
 crlf_only() {
-    if grep -q $'[^\r]$' "$1" || [[ $(tail -c1 "$1" | od -An -tx1 | tr -d ' ') != 0a ]]; then
+    if grep -qv $'\r$' "$1" || [[ $(tail -c1 "$1" | od -An -tx1 | tr -d ' ') != 0a ]]; then
         fail "$1 has a line that does not end in CR LF"
     fi
 }
