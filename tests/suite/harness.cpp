@@ -4,8 +4,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <thread>
 
 #include <fcntl.h>
@@ -164,42 +164,75 @@ void redirect_stdout(int fd)
     }
 }
 
-bool wait_until_blocked_in_write_or_ended(pid_t pid)
+namespace {
+
+// The number of the system call that the process in the /proc directory PROC sleeps in, or -1 when it
+// runs or cannot be read.
+long syscall_number(int proc)
 {
-    const std::string proc = "/proc/" + std::to_string(pid);
-    const auto give_up_at = std::chrono::steady_clock::now() + hang_limit;
-    while (std::chrono::steady_clock::now() < give_up_at) {
-        std::ifstream stat(proc + "/stat");
-        std::string state;
-        if (!std::getline(stat, state)) {
-            // Gone from /proc because it was reaped, or /proc cannot show it: then the wait means nothing.
-            if (kill(pid, 0) == 0)
-                ADD_FAILURE() << "cannot read " << proc << "/stat to see whether the program waits";
-            return false;
-        }
-        // The state follows the parenthesised command name, which may itself hold spaces.
-        if (state.size() > state.rfind(')') + 2 && state[state.rfind(')') + 2] == 'Z')
-            return false;
-        // A sleeping process shows its system call's number here; a running one shows "running".
-        std::ifstream syscall_file(proc + "/syscall");
-        long number = -1;
-        if (syscall_file >> number && (number == SYS_write || number == SYS_writev))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ADD_FAILURE() << "process " << pid << " neither blocked in a write nor ended";
-    return false;
+    const int fd = openat(proc, "syscall", O_RDONLY | O_CLOEXEC);
+    if (fd == -1)
+        return -1;
+    char text[32] = {};
+    const ssize_t got = read(fd, text, sizeof text - 1);
+    close(fd);
+    char* end = text;
+    const long number = got > 0 ? std::strtol(text, &end, 10) : -1;
+    return end == text ? -1 : number;
 }
+
+bool has_ended(int pidfd)
+{
+    pollfd ended = {pidfd, POLLIN, 0};
+    return poll(&ended, 1, 0) == 1;
+}
+
+// Another thread reaps the child, after which its pid may name another process: PIDFD, opened on the
+// child before it could be reaped, says whether /proc/PID was still the child when it was opened, and
+// that directory stays the child's.
+bool wait_until_blocked_in_write_or_ended(pid_t pid, int pidfd)
+{
+    const std::string path = "/proc/" + std::to_string(pid);
+    const int proc = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (proc == -1) {
+        if (!has_ended(pidfd))
+            ADD_FAILURE() << "cannot open " << path << " to see whether the program waits";
+        return false;
+    }
+    const auto give_up_at = std::chrono::steady_clock::now() + hang_limit;
+    bool blocked = false;
+    while (!has_ended(pidfd) && !blocked && std::chrono::steady_clock::now() < give_up_at) {
+        const long number = syscall_number(proc);
+        blocked = number == SYS_write || number == SYS_writev;
+        if (!blocked)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    close(proc);
+    if (!blocked && !has_ended(pidfd))
+        ADD_FAILURE() << "process " << pid << " neither blocked in a write nor ended";
+    return blocked;
+}
+
+}  // namespace
 
 Outcome run_inutil_once_it_waits(Launch launch, const std::function<void(bool blocked_in_write)>& action)
 {
     std::thread watcher;
-    launch.on_start = [&watcher, &action](pid_t pid) {
-        watcher = std::thread([pid, &action] { action(wait_until_blocked_in_write_or_ended(pid)); });
+    int pidfd = -1;
+    launch.on_start = [&watcher, &action, &pidfd](pid_t pid) {
+        // Here, before run_inutil's loop can reap the child, the pid is still the child's.
+        pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+        if (pidfd == -1)
+            ADD_FAILURE() << "pidfd_open: " << std::strerror(errno);
+        watcher = std::thread([pid, pidfd, &action] {
+            action(pidfd != -1 && wait_until_blocked_in_write_or_ended(pid, pidfd));
+        });
     };
     Outcome outcome = run_inutil(launch);
     if (watcher.joinable())
         watcher.join();
+    if (pidfd != -1)
+        close(pidfd);
     return outcome;
 }
 

@@ -82,13 +82,10 @@ std::string read_until_end(int fd);
 // of a terminal, which the kernel fills asynchronously and which reports no end of file.
 std::string read_arriving(int fd, size_t size);
 
-// Waits until the process is blocked in a write or has exited: the condition on which a slow reader
-// starts to read. Under an emulator the process is the emulator, whose host write is what counts.
-// Returns whether it is blocked in a write.
-bool wait_until_blocked_in_write_or_ended(pid_t pid);
-
 // Runs the launch; on a thread of its own, once the program is blocked in a write or has ended, runs
-// ACTION with whether it is blocked. The launch's own on_start is not used.
+// ACTION with whether it is blocked: the condition on which a slow reader starts to read. Under an
+// emulator the process is the emulator, whose host write is what counts. The launch's own on_start is
+// not used.
 Outcome run_inutil_once_it_waits(Launch launch, const std::function<void(bool blocked_in_write)>& action);
 
 // A new file holding CONTENT, unlinked; -1 when it could not be made.
