@@ -38,8 +38,10 @@ struct UnwritableStdout {
     void (*set_up)();
 };
 
+// Node opens /dev/null on a closed standard stream before a WASI module runs, so that a module never
+// meets standard output closed, nor anything else here that it could not write.
 const UnwritableStdout unwritable_stdouts[] = {
-    {"Closed", every_platform, [] { close(STDOUT_FILENO); }},
+    {"Closed", linux_platform | windows_platform, [] { close(STDOUT_FILENO); }},
     {"DevFull", linux_platform,
      [] {
          const int full = must(open("/dev/full", O_WRONLY), "open /dev/full");
@@ -138,8 +140,6 @@ TEST_P(Unwritable, EndsWithStatusZeroAndSaysNothing)
 INSTANTIATE_TEST_SUITE_P(Linux, Unwritable, testing::ValuesIn(unwritable_cases_on(linux_platform)),
                          unwritable_case_name);
 INSTANTIATE_TEST_SUITE_P(Windows, Unwritable, testing::ValuesIn(unwritable_cases_on(windows_platform)),
-                         unwritable_case_name);
-INSTANTIATE_TEST_SUITE_P(Wasi, Unwritable, testing::ValuesIn(unwritable_cases_on(wasi_platform)),
                          unwritable_case_name);
 
 TEST(LinuxFaults, FileSizeLimitKeepsEveryByteItAllows)
