@@ -17,6 +17,12 @@ function(inutil_program_settings target)
     if(INUTIL_STRIP)
         target_link_options(${target} PRIVATE -s)
     endif()
+    if(MINGW)
+        # The C runtime's own stdio: msvcrt's printf and stream buffer. In C++, MinGW's headers would
+        # swap in their own formatter, linked into the program, which hands msvcrt each character
+        # apart, so that a file or a pipe gets a write per line instead of the buffer at exit.
+        target_compile_definitions(${target} PRIVATE __USE_MINGW_ANSI_STDIO=0)
+    endif()
     if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
         # No link time in the PE header: the same sources give the same bytes.
         target_link_options(${target} PRIVATE LINKER:--no-insert-timestamp)

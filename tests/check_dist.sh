@@ -13,7 +13,7 @@ fail() { echo "FAILED: $*"; failed=1; }
 
 (cd "$dist" && sha256sum -c --strict SHA256SUMS) || fail "SHA256SUMS does not match the artifacts"
 listed=$(cut -d' ' -f3 "$dist/SHA256SUMS" | sort)
-present=$(cd "$dist" && printf '%s\n' * | grep -vx SHA256SUMS | sort)
+present=$(find "$dist" -mindepth 1 -maxdepth 1 ! -name SHA256SUMS -printf '%f\n' | sort)
 [[ $listed == "$present" ]] || fail "SHA256SUMS lists: ${listed//$'\n'/ }; build/dist holds: ${present//$'\n'/ }"
 
 # Compares an archive's member list with the expected one, given one member a line.
@@ -51,7 +51,7 @@ for arch in i686 x86_64; do
     grep -qF "$expected_format" <<< "$(file -b "$work/$windows/inutil.exe")" ||
         fail "$windows/inutil.exe: $(file -b "$work/$windows/inutil.exe"), not $expected_format"
     size=$(stat -c %s "$work/$windows/inutil.exe")
-    ((size <= 64 * 1024)) || fail "$windows/inutil.exe is $size bytes, more than 64 KB: not stripped?"
+    ((size <= 20 * 1024)) || fail "$windows/inutil.exe is $size bytes, more than 20 KB: not stripped, or MinGW's stdio?"
 done
 
 web=inutil-$version-web
