@@ -1,7 +1,7 @@
 # Cross-compiles for another Linux machine with Debian's g++-<triple>, statically, so that the program
 # runs under qemu's user-mode emulator, named explicitly: nothing relies on binfmt_misc.
 #   INUTIL_CROSS_TRIPLE: the GNU triple, e.g. aarch64-linux-gnu
-#   INUTIL_QEMU: the emulator, e.g. qemu-aarch64-static
+#   INUTIL_QEMU: the emulator, e.g. qemu-aarch64
 # The settings come from the preset, as cache variables; try_compile needs them too.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES INUTIL_CROSS_TRIPLE INUTIL_QEMU)
 set(CMAKE_SYSTEM_NAME Linux)
