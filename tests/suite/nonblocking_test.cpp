@@ -253,6 +253,27 @@ TEST(LinuxNonBlocking, FullPipeReadOnlyByItselfDoesNotHang)
     EXPECT_TRUE(exited_cleanly(run_inutil(launch)));
 }
 
+// The same with a terminal: the program holds the only master of its full pty, so that it alone could
+// make room.
+TEST(LinuxNonBlocking, FullTerminalReadOnlyByItselfDoesNotHang)
+{
+    Pty pty;
+    ASSERT_FALSE(pty.slave_path.empty());
+    ASSERT_TRUE(fill(pty.slave).has_value());
+    ASSERT_EQ(fcntl(pty.slave, F_SETFL, fcntl(pty.slave, F_GETFL) | O_NONBLOCK), 0);
+    Launch launch;
+    const int master = pty.master;
+    const int slave = pty.slave;
+    launch.in_child = [master, slave] {
+        must(setsid(), "setsid");
+        must(dup2(master, STDIN_FILENO), "dup2 the master onto standard input");
+        redirect_stdout(slave);
+    };
+    launch.close_in_parent = {pty.master, pty.slave};
+    pty.master = pty.slave = -1;
+    EXPECT_TRUE(exited_cleanly(run_inutil(launch)));
+}
+
 // A FIFO opened for reading and writing is its own reader. Whoever opens the FIFO after the program
 // has ended must find the whole output there, kept by the writer the parent holds.
 TEST(LinuxNonBlocking, FifoOpenForReadingAndWritingKeepsItsReader)
