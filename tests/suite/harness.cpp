@@ -39,8 +39,10 @@ int report_fd = -1;
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
-    // Only the three standard streams go through, so that no stray pipe end keeps a reader alive.
-    must(close_range(3, ~0U, CLOSE_RANGE_CLOEXEC), "close_range");
+    // Only the standard streams and what the case hands on go through, so that no stray pipe end keeps
+    // a reader alive.
+    must(close_range(static_cast<unsigned>(launch.last_inherited_fd) + 1, ~0U, CLOSE_RANGE_CLOEXEC),
+         "close_range");
     char* no_environment[] = {nullptr};
     execvpe(argv[0], argv.data(), launch.empty_environment ? no_environment : environ);
     report_and_exit("exec " + words[0] + ": " + std::strerror(errno));

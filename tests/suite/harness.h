@@ -46,6 +46,8 @@ struct Launch {
     int drain_fd = -1;
     // The parent's copies of what the child took, closed once it is started so that the drain ends.
     std::vector<int> close_in_parent;
+    // The program inherits the descriptors up to this one; those above are closed on exec.
+    int last_inherited_fd = 2;
     bool empty_environment = false;
 };
 
