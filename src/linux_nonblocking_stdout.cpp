@@ -92,9 +92,10 @@ void reopen_stdout_blocking(int infos, int flags)
     const bool pipe = S_ISFIFO(out.st_mode);
     const bool pty_slave = S_ISCHR(out.st_mode) && major(out.st_rdev) >= first_pty_slave_major &&
                            major(out.st_rdev) <= last_pty_slave_major;
+    const bool reopenable =
+        (pipe && access == O_WRONLY) || (pty_slave && (access == O_WRONLY || access == O_RDWR));
     // A terminal that was hung up (vhangup) fails every write on its old descriptions; a new one would not.
-    if (!((pipe && access == O_WRONLY) || (pty_slave && (access == O_WRONLY || access == O_RDWR))) ||
-        write(STDOUT_FILENO, "", 0) != 0)
+    if (!reopenable || write(STDOUT_FILENO, "", 0) != 0)
         return;
     // Replacing fd 1 closes it, which would release a lock held on it.
     const char* info = fdinfo(infos, "1");
