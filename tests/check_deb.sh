@@ -67,6 +67,12 @@ is_dynamic_against_libc() {
     }
 }
 
+is_stripped() {
+    local description
+    description=$(file -b "$program")
+    [[ $description == *", stripped" ]] || { echo "$description"; return 1; }
+}
+
 within_size() {
     local size
     size=$(stat -c %s "$program")
@@ -143,6 +149,7 @@ check "file list" holds_exactly_the_expected_files
 show hardening hardening-check --nocfprotection "$program"
 check "dynamically linked against libc" is_dynamic_against_libc
 check "Depends on libc6" depends_on_libc
+check "stripped" is_stripped
 check "at most $most_bytes bytes" within_size
 check "manual page usr/share/man/man1/inutil.1.gz" manual_is_compressed_mdoc
 check "copyright" has_copyright
