@@ -1,6 +1,8 @@
 # The compile and link settings of the program, in one place, so that the benchmark's programs are
 # built exactly as inutil is.
 option(INUTIL_STATIC "Link the program statically, runtimes included" OFF)
+# Stripped as it is linked, a shipped program is the very file that its preset tested: the archives
+# carry those bytes. The packages strip their dynamic builds as they install them.
 option(INUTIL_STRIP "Strip the program's symbols at link time" OFF)
 
 function(inutil_program_settings target)

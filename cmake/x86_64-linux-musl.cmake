@@ -1,7 +1,4 @@
-# The release build: static against musl (Debian's musl-tools), whose start-up does little before main.
-# The specs file points g++ at musl's headers, start files and libc; CMake passes CMAKE_CXX_FLAGS to
-# the compile and the link alike, so it is given once. The program includes only C headers, since
-# libstdc++'s are configured for glibc. No system is named: this is no cross build, and the program
-# runs here, on x86-64 Linux, without an emulator.
-set(CMAKE_CXX_COMPILER g++)
-set(CMAKE_CXX_FLAGS_INIT "-specs /usr/lib/x86_64-linux-musl/musl-gcc.specs")
+# x86-64 Linux, static against musl: the release's toolchain settings, for a tree configured by hand.
+set(INUTIL_CROSS_TRIPLE x86_64-linux-gnu)
+set(INUTIL_MUSL x86_64-linux-musl)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)

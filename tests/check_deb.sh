@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Checks the Debian package as a user and Debian's tools see it: lintian, the hardening of the
-# binary, its dependency on the C library, its documentation and exactly the files it holds.
+# Checks a Debian package as a user and Debian's tools see it: lintian, the hardening of the
+# binary, its dependency on the C library, its size, its documentation and exactly the files it holds.
 # The unpacked package stays in WORK_DIR/root, for the behaviour suite to run the packaged program.
+#   check_deb.sh DEB WORK_DIR MOST_BYTES
 set -uo pipefail
 
-if (($# != 2)); then
-    echo "usage: $0 DEB WORK_DIR" >&2
+if (($# != 3)); then
+    echo "usage: $0 DEB WORK_DIR MOST_BYTES" >&2
     exit 2
 fi
+most_bytes=$3
 deb=$(realpath -e "$1") || exit 2
 mkdir -p "$2" && work=$(realpath -e "$2") || exit 2
 root=$work/root
@@ -63,6 +65,18 @@ is_dynamic_against_libc() {
         echo "no program interpreter"
         return 1
     }
+}
+
+is_stripped() {
+    local description
+    description=$(file -b "$program")
+    [[ $description == *", stripped" ]] || { echo "$description"; return 1; }
+}
+
+within_size() {
+    local size
+    size=$(stat -c %s "$program")
+    ((size <= most_bytes)) || { echo "usr/bin/inutil is $size bytes, more than $most_bytes"; return 1; }
 }
 
 depends_on_libc() {
@@ -135,6 +149,8 @@ check "file list" holds_exactly_the_expected_files
 show hardening hardening-check --nocfprotection "$program"
 check "dynamically linked against libc" is_dynamic_against_libc
 check "Depends on libc6" depends_on_libc
+check "stripped" is_stripped
+check "at most $most_bytes bytes" within_size
 check "manual page usr/share/man/man1/inutil.1.gz" manual_is_compressed_mdoc
 check "copyright" has_copyright
 check "changelog" has_changelog

@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
-# Checks the release artifacts as a user receives them: SHA256SUMS, then what each archive lists,
-# then unpacks each into WORK_DIR/<archive name>/ for the tests that run its program.
-#   check_dist.sh DIST_DIR VERSION WORK_DIR
+# Checks the release artifacts as a user receives them: SHA256SUMS, then what each archive lists and
+# the program in it, then unpacks each into WORK_DIR/<archive name>/ for the tests that run its program.
+# The packages have checks of their own (check_deb.sh, check_rpm.sh).
+#   check_dist.sh DIST_DIR WORK_DIR ARTIFACTS
+# ARTIFACTS lists the artifacts as cmake -D PRINT=artifacts -P cmake/targets.cmake prints them.
 set -uo pipefail
 dist=$1
-version=$2
-work=$3
+work=$2
+artifacts=$3
 rm -rf "$work"
 mkdir -p "$work"
 failed=0
 fail() { echo "FAILED: $*"; failed=1; }
 
 (cd "$dist" && sha256sum -c --strict SHA256SUMS) || fail "SHA256SUMS does not match the artifacts"
+expected=$(cut -d' ' -f1 "$artifacts" | sort)
 listed=$(cut -d' ' -f3 "$dist/SHA256SUMS" | sort)
 present=$(find "$dist" -mindepth 1 -maxdepth 1 ! -name SHA256SUMS -printf '%f\n' | sort)
-[[ $listed == "$present" ]] || fail "SHA256SUMS lists: ${listed//$'\n'/ }; build/dist holds: ${present//$'\n'/ }"
+[[ $listed == "$expected" ]] || fail "SHA256SUMS lists other artifacts than the table of targets makes:
+$(diff <(echo "$expected") <(echo "$listed"))"
+[[ $present == "$expected" ]] || fail "$dist holds other files than the table of targets makes:
+$(diff <(echo "$expected") <(echo "$present"))"
 
 # Compares an archive's member list with the expected one, given one member a line.
 same_members() {  # ARCHIVE EXPECTED ACTUAL
@@ -31,46 +37,72 @@ crlf_only() {
     fi
 }
 
-linux=inutil-$version-x86_64-linux-musl
-same_members "$linux.tar.gz" "$(printf '%s\n' "$linux/" "$linux/LICENSE" "$linux/README.md" "$linux/inutil" "$linux/inutil.1")" \
-    "$(tar -tzf "$dist/$linux.tar.gz" | sort)"
-owners=$(tar -tvzf "$dist/$linux.tar.gz" | awk '{print $2}' | sort -u)
-[[ $owners == 0/0 ]] || fail "$linux.tar.gz members are owned by $owners, not 0/0"
-mkdir -p "$work/$linux" && tar -xzf "$dist/$linux.tar.gz" -C "$work"
-grep -q 'ELF 64-bit LSB executable, x86-64.*statically linked.*stripped' <<< "$(file "$work/$linux/inutil")" ||
-    fail "$linux/inutil: $(file -b "$work/$linux/inutil")"
+at_most() {  # FILE BYTES
+    local size
+    size=$(stat -c %s "$1")
+    ((size <= $2)) || fail "$1 is $size bytes, more than $2: not stripped, or grown"
+}
 
-for arch in i686 x86_64; do
-    windows=inutil-$version-$arch-windows
-    same_members "$windows.zip" "$(printf '%s\n' "$windows/LICENSE.txt" "$windows/README.txt" "$windows/inutil.exe")" \
-        "$(unzip -Z1 "$dist/$windows.zip" | sort)"
-    unzip -q -o "$dist/$windows.zip" -d "$work"
-    crlf_only "$work/$windows/LICENSE.txt"
-    crlf_only "$work/$windows/README.txt"
-    expected_format=$([[ $arch == i686 ]] && echo 'PE32 executable (console) Intel 80386' || echo 'PE32+ executable (console) x86-64')
-    grep -qF "$expected_format" <<< "$(file -b "$work/$windows/inutil.exe")" ||
-        fail "$windows/inutil.exe: $(file -b "$work/$windows/inutil.exe"), not $expected_format"
-    size=$(stat -c %s "$work/$windows/inutil.exe")
-    ((size <= 20 * 1024)) || fail "$windows/inutil.exe is $size bytes, more than 20 KB: not stripped, or MinGW's stdio?"
-done
+# A program for any Linux: static, stripped, within its size.
+check_tarball() {  # FILE BYTES
+    local name=${1%.tar.gz} owners description
+    same_members "$1" "$(printf '%s\n' "$name/" "$name/LICENSE" "$name/README.md" "$name/inutil" "$name/inutil.1")" \
+        "$(tar -tzf "$dist/$1" | sort)"
+    owners=$(tar -tvzf "$dist/$1" | awk '{print $2}' | sort -u)
+    [[ $owners == 0/0 ]] || fail "$1 members are owned by $owners, not 0/0"
+    tar -xzf "$dist/$1" -C "$work"
+    description=$(file -b "$work/$name/inutil")
+    [[ $description == ELF*executable*", statically linked"*", stripped" ]] ||
+        fail "$name/inutil is not a static, stripped program: $description"
+    at_most "$work/$name/inutil" "$2"
+}
 
-web=inutil-$version-web
-members=$(unzip -Z1 "$dist/$web.zip" | sort)
-[[ $(echo "$members" | cut -d/ -f1 | sort -u) == "$web" ]] || fail "$web.zip has more than the one top folder $web/"
-for needed in "$web/index.html" "$web/inutil.wasm"; do
-    grep -qx "$needed" <<< "$members" || fail "$web.zip lacks $needed"
-done
-unzip -q -o "$dist/$web.zip" -d "$work"
+check_zip() {  # FILE BYTES ARCH
+    local name=${1%.zip} expected_format
+    same_members "$1" "$(printf '%s\n' "$name/LICENSE.txt" "$name/README.txt" "$name/inutil.exe")" \
+        "$(unzip -Z1 "$dist/$1" | sort)"
+    unzip -q -o "$dist/$1" -d "$work"
+    crlf_only "$work/$name/LICENSE.txt"
+    crlf_only "$work/$name/README.txt"
+    expected_format=$([[ $3 == i686-w64-mingw32 ]] && echo 'PE32 executable (console) Intel 80386' ||
+        echo 'PE32+ executable (console) x86-64')
+    grep -qF "$expected_format" <<< "$(file -b "$work/$name/inutil.exe")" ||
+        fail "$name/inutil.exe: $(file -b "$work/$name/inutil.exe"), not $expected_format"
+    at_most "$work/$name/inutil.exe" "$2"
+}
 
-source=inutil-$version
-members=$(tar -tzf "$dist/$source.tar.gz")
-[[ $(echo "$members" | cut -d/ -f1 | sort -u) == "$source" ]] || fail "$source.tar.gz has more than the one top folder $source/"
-for needed in CMakeLists.txt CMakePresets.json LICENSE README.md src/inutil.cpp debian/changelog scripts/dist; do
-    grep -qx "$source/$needed" <<< "$members" || fail "$source.tar.gz lacks $needed"
-done
-if grep -qE "^$source/(build|\.git)/" <<< "$members"; then
-    fail "$source.tar.gz holds a build or .git folder"
-fi
+check_web() {  # FILE BYTES
+    local name=${1%.zip} members needed
+    members=$(unzip -Z1 "$dist/$1" | sort)
+    [[ $(echo "$members" | cut -d/ -f1 | sort -u) == "$name" ]] || fail "$1 has more than the one top folder $name/"
+    for needed in "$name/index.html" "$name/inutil.wasm"; do
+        grep -qx "$needed" <<< "$members" || fail "$1 lacks $needed"
+    done
+    unzip -q -o "$dist/$1" -d "$work"
+    at_most "$work/$name/inutil.wasm" "$2"
+}
+
+check_source() {  # FILE
+    local name=${1%.tar.gz} members needed
+    members=$(tar -tzf "$dist/$1")
+    [[ $(echo "$members" | cut -d/ -f1 | sort -u) == "$name" ]] || fail "$1 has more than the one top folder $name/"
+    for needed in CMakeLists.txt CMakePresets.json targets.txt LICENSE README.md src/inutil.cpp debian/changelog \
+        rpm/inutil.spec scripts/dist; do
+        grep -qx "$name/$needed" <<< "$members" || fail "$1 lacks $needed"
+    done
+    if grep -qE "^$name/(build|\.git)/" <<< "$members"; then
+        fail "$1 holds a build or .git folder"
+    fi
+}
+
+while read -r file kind _ _ triple _ _ _ _ _ bytes; do
+    case $kind in
+        source) check_source "$file" ;;
+        tarball) check_tarball "$file" "$bytes" ;;
+        zip) check_zip "$file" "$bytes" "$triple" ;;
+        web) check_web "$file" "$bytes" ;;
+    esac
+done < "$artifacts"
 
 ((failed == 0)) && echo "every artifact lists what it should"
 exit "$failed"

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Checks an RPM as a user and rpmlint see it: rpmlint with the project's settings and nothing
+# reported, the files it holds (the program, its manual page, the licence), the program dynamic
+# against the C library, position-independent, stripped and within its size.
+# The unpacked package stays in WORK_DIR/root, for the behaviour suite to run the packaged program.
+#   check_rpm.sh RPM WORK_DIR MOST_BYTES RPMLINT_CONFIG
+set -uo pipefail
+
+if (($# != 4)); then
+    echo "usage: $0 RPM WORK_DIR MOST_BYTES RPMLINT_CONFIG" >&2
+    exit 2
+fi
+rpm_file=$(realpath -e "$1") || exit 2
+mkdir -p "$2" && work=$(realpath -e "$2") || exit 2
+most_bytes=$3
+config=$4
+root=$work/root
+program=$root/usr/bin/inutil
+
+passed=0
+failed=0
+check() {
+    local name=$1 output
+    shift
+    if output=$("$@" 2>&1); then
+        echo "PASS $name"
+        passed=$((passed + 1))
+    else
+        echo "FAIL $name"
+        [[ -n $output ]] && printf '%s\n' "$output" | sed 's/^/    /'
+        failed=$((failed + 1))
+    fi
+}
+
+# rpmlint exits 0 on warnings: its summary must say that there were none.
+rpmlint_says_nothing() {
+    grep -q ' 0 errors, 0 warnings, 0 badness;' <<< "$rpmlint_report"
+}
+
+holds_program_page_and_licence() {
+    local files
+    files=$(rpm -qlp "$rpm_file") || return 1
+    for needed in /usr/bin/inutil /usr/share/man/man1/inutil.1.gz '/usr/share/licenses/inutil[^/]*/LICENSE'; do
+        grep -qx "$needed" <<< "$files" || { echo "no $needed in:"; printf '%s\n' "$files"; return 1; }
+    done
+}
+
+manual_is_compressed_mdoc() {
+    local manual=$root/usr/share/man/man1/inutil.1.gz
+    gzip --test "$manual" || return 1
+    grep -qx '\.Dt INUTIL 1' <<< "$(zcat "$manual")" || { echo "not the inutil(1) mdoc page"; return 1; }
+}
+
+is_dynamic_pie_and_stripped() {
+    local description
+    description=$(file -b "$program")
+    [[ $description == *"pie executable"*"dynamically linked"*", stripped" ]] || { echo "$description"; return 1; }
+    grep -q 'Shared library: \[libc\.so\.6\]' <<< "$(readelf --dynamic "$program")" || { echo "no NEEDED libc.so.6"; return 1; }
+}
+
+requires_libc() {
+    grep -q '^libc\.so\.6' <<< "$(rpm -qp --requires "$rpm_file")" || { rpm -qp --requires "$rpm_file"; return 1; }
+}
+
+within_size() {
+    local size
+    size=$(stat -c %s "$program")
+    ((size <= most_bytes)) || { echo "usr/bin/inutil is $size bytes, more than $most_bytes"; return 1; }
+}
+
+echo "rpmlint:"
+rpmlint_report=$(rpmlint -c "$config" "$rpm_file" 2>&1)
+printf '%s\n' "$rpmlint_report" | sed 's/^/    /'
+check rpmlint rpmlint_says_nothing
+check "program, manual page and licence" holds_program_page_and_licence
+
+rm -rf "$root"
+mkdir -p "$root"
+if ! (cd "$root" && rpm2cpio "$rpm_file" | cpio -idm --quiet); then
+    echo "FAIL unpack: rpm2cpio could not extract $rpm_file"
+    echo "check_rpm: $passed passed, $((failed + 1)) failed"
+    exit 1
+fi
+check "manual page usr/share/man/man1/inutil.1.gz" manual_is_compressed_mdoc
+check "dynamic against libc, position-independent, stripped" is_dynamic_pie_and_stripped
+check "Requires libc.so.6" requires_libc
+check "at most $most_bytes bytes" within_size
+
+echo "check_rpm: $passed passed, $failed failed"
+((failed == 0))
