@@ -25,6 +25,10 @@ function(inutil_program_settings target)
         # apart, so that a file or a pipe gets a write per line instead of the buffer at exit.
         target_compile_definitions(${target} PRIVATE __USE_MINGW_ANSI_STDIO=0)
     endif()
+    if(CMAKE_SYSTEM_NAME STREQUAL "WASI")
+        # A WASI program is a .wasm module; CMake 3.31's own WASI platform names it without a suffix.
+        set_target_properties(${target} PROPERTIES SUFFIX .wasm)
+    endif()
     if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
         # No link time in the PE header: the same sources give the same bytes.
         target_link_options(${target} PRIVATE LINKER:--no-insert-timestamp)

@@ -15,9 +15,11 @@ mkdir -p "$work"
 failed=0
 most_writes=2
 
-# Each DLL's block in the headers: its name, a column heading, then a line per import (3 fields).
+# Each DLL's block in the headers: its name, a column heading, then a line per import that begins
+# with its address and ends with its name (binutils 2.40 puts the hint between; 2.44 the ordinal too).
 "$objdump" -p "$program" | awk '/DLL Name:/ { dll = tolower($3); next } /^[[:space:]]*$/ { dll = "" }
-                                 dll == "msvcrt.dll" && NF == 3 { print $3 }' > "$work/msvcrt_imports.txt"
+                                 dll == "msvcrt.dll" && $1 ~ /^[0-9a-f]+$/ && NF >= 3 { print $NF }' \
+    > "$work/msvcrt_imports.txt"
 if ! grep -qx printf "$work/msvcrt_imports.txt"; then
     echo "does not import printf from msvcrt.dll; its imports from there: $(tr "\n" " " < "$work/msvcrt_imports.txt")"
     failed=1
