@@ -9,29 +9,15 @@ if (($# != 3)); then
     echo "usage: $0 DEB WORK_DIR MOST_BYTES" >&2
     exit 2
 fi
-most_bytes=$3
+MOST_BYTES=$3
 deb=$(realpath -e "$1") || exit 2
 mkdir -p "$2" && work=$(realpath -e "$2") || exit 2
 root=$work/root
-program=$root/usr/bin/inutil
-manual=$root/usr/share/man/man1/inutil.1.gz
+PROGRAM=$root/usr/bin/inutil
+MANUAL=$root/usr/share/man/man1/inutil.1.gz
 doc=$root/usr/share/doc/inutil
-
-passed=0
-failed=0
-# Runs one check; on failure, prints what the check printed.
-check() {
-    local name=$1 output
-    shift
-    if output=$("$@" 2>&1); then
-        echo "PASS $name"
-        passed=$((passed + 1))
-    else
-        echo "FAIL $name"
-        [[ -n $output ]] && printf '%s\n' "$output" | sed 's/^/    /'
-        failed=$((failed + 1))
-    fi
-}
+# shellcheck source=tests/package_checks.sh
+. "$(dirname "$0")/package_checks.sh"
 
 # Runs one check and prints its whole output, also when it passes.
 show() {
@@ -53,31 +39,8 @@ lintian_package() {
     lintian --fail-on error,warning --display-info --pedantic --show-overrides "$deb"
 }
 
-is_dynamic_against_libc() {
-    local dynamic
-    dynamic=$(readelf --dynamic "$program") || return 1
-    grep -q 'Shared library: \[libc\.so\.6\]' <<<"$dynamic" || {
-        echo "no NEEDED libc.so.6 in the dynamic section:"
-        printf '%s\n' "$dynamic"
-        return 1
-    }
-    grep -q 'INTERP' <<< "$(readelf --program-headers "$program")" || {
-        echo "no program interpreter"
-        return 1
-    }
-}
 
-is_stripped() {
-    local description
-    description=$(file -b "$program")
-    [[ $description == *", stripped" ]] || { echo "$description"; return 1; }
-}
 
-within_size() {
-    local size
-    size=$(stat -c %s "$program")
-    ((size <= most_bytes)) || { echo "usr/bin/inutil is $size bytes, more than $most_bytes"; return 1; }
-}
 
 depends_on_libc() {
     local depends
@@ -88,13 +51,6 @@ depends_on_libc() {
     }
 }
 
-manual_is_compressed_mdoc() {
-    gzip --test "$manual" || return 1
-    grep -qx '\.Dt INUTIL 1' <<< "$(zcat "$manual")" || {
-        echo "$manual is not the inutil(1) mdoc page"
-        return 1
-    }
-}
 
 has_copyright() {
     [[ -f $doc/copyright ]] || { echo "no $doc/copyright"; return 1; }
@@ -141,19 +97,19 @@ show lintian lintian_package
 rm -rf "$root"
 if ! dpkg-deb --extract "$deb" "$root"; then
     echo "FAIL unpack: dpkg-deb could not extract $deb"
-    echo "check_deb: $passed passed, $((failed + 1)) failed"
-    exit 1
+    failed=$((failed + 1))
+    summary check_deb
+    exit
 fi
 
 check "file list" holds_exactly_the_expected_files
-show hardening hardening-check --nocfprotection "$program"
+show hardening hardening-check --nocfprotection "$PROGRAM"
 check "dynamically linked against libc" is_dynamic_against_libc
 check "Depends on libc6" depends_on_libc
 check "stripped" is_stripped
-check "at most $most_bytes bytes" within_size
+check "at most $MOST_BYTES bytes" within_size
 check "manual page usr/share/man/man1/inutil.1.gz" manual_is_compressed_mdoc
 check "copyright" has_copyright
 check "changelog" has_changelog
 
-echo "check_deb: $passed passed, $failed failed"
-((failed == 0))
+summary check_deb

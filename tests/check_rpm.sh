@@ -12,25 +12,13 @@ if (($# != 4)); then
 fi
 rpm_file=$(realpath -e "$1") || exit 2
 mkdir -p "$2" && work=$(realpath -e "$2") || exit 2
-most_bytes=$3
+MOST_BYTES=$3
 config=$4
 root=$work/root
-program=$root/usr/bin/inutil
-
-passed=0
-failed=0
-check() {
-    local name=$1 output
-    shift
-    if output=$("$@" 2>&1); then
-        echo "PASS $name"
-        passed=$((passed + 1))
-    else
-        echo "FAIL $name"
-        [[ -n $output ]] && printf '%s\n' "$output" | sed 's/^/    /'
-        failed=$((failed + 1))
-    fi
-}
+PROGRAM=$root/usr/bin/inutil
+MANUAL=$root/usr/share/man/man1/inutil.1.gz
+# shellcheck source=tests/package_checks.sh
+. "$(dirname "$0")/package_checks.sh"
 
 # rpmlint exits 0 on warnings: its summary must say that there were none.
 rpmlint_says_nothing() {
@@ -45,28 +33,17 @@ holds_program_page_and_licence() {
     done
 }
 
-manual_is_compressed_mdoc() {
-    local manual=$root/usr/share/man/man1/inutil.1.gz
-    gzip --test "$manual" || return 1
-    grep -qx '\.Dt INUTIL 1' <<< "$(zcat "$manual")" || { echo "not the inutil(1) mdoc page"; return 1; }
-}
 
-is_dynamic_pie_and_stripped() {
+is_pie() {
     local description
-    description=$(file -b "$program")
-    [[ $description == *"pie executable"*"dynamically linked"*", stripped" ]] || { echo "$description"; return 1; }
-    grep -q 'Shared library: \[libc\.so\.6\]' <<< "$(readelf --dynamic "$program")" || { echo "no NEEDED libc.so.6"; return 1; }
+    description=$(file -b "$PROGRAM")
+    [[ $description == *"pie executable"* ]] || { echo "$description"; return 1; }
 }
 
 requires_libc() {
     grep -q '^libc\.so\.6' <<< "$(rpm -qp --requires "$rpm_file")" || { rpm -qp --requires "$rpm_file"; return 1; }
 }
 
-within_size() {
-    local size
-    size=$(stat -c %s "$program")
-    ((size <= most_bytes)) || { echo "usr/bin/inutil is $size bytes, more than $most_bytes"; return 1; }
-}
 
 echo "rpmlint:"
 rpmlint_report=$(rpmlint -c "$config" "$rpm_file" 2>&1)
@@ -78,13 +55,15 @@ rm -rf "$root"
 mkdir -p "$root"
 if ! (cd "$root" && rpm2cpio "$rpm_file" | cpio -idm --quiet); then
     echo "FAIL unpack: rpm2cpio could not extract $rpm_file"
-    echo "check_rpm: $passed passed, $((failed + 1)) failed"
-    exit 1
+    failed=$((failed + 1))
+    summary check_rpm
+    exit
 fi
 check "manual page usr/share/man/man1/inutil.1.gz" manual_is_compressed_mdoc
-check "dynamic against libc, position-independent, stripped" is_dynamic_pie_and_stripped
+check "dynamically linked against libc" is_dynamic_against_libc
+check "position-independent" is_pie
+check "stripped" is_stripped
 check "Requires libc.so.6" requires_libc
-check "at most $most_bytes bytes" within_size
+check "at most $MOST_BYTES bytes" within_size
 
-echo "check_rpm: $passed passed, $failed failed"
-((failed == 0))
+summary check_rpm
