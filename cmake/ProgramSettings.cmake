@@ -1,5 +1,4 @@
-# The compile and link settings of the program, in one place, so that the benchmark's programs are
-# built exactly as inutil is.
+# The compile and link settings of the program, in one place, for every target it is built for.
 option(INUTIL_STATIC "Link the program statically, runtimes included" OFF)
 # Stripped as it is linked, a shipped program is the very file that its preset tested: the archives
 # carry those bytes. The packages strip their dynamic builds as they install them.
