@@ -6,6 +6,7 @@
 #   cmake -D CHECK=ON -P cmake/targets.cmake: fails if those are not what it would write.
 #   cmake -D PRINT=artifacts -P cmake/targets.cmake: prints the release artifacts, one a line: the file,
 #     its kind (source, tarball, zip, web, deb, rpm), then the target's line of the table.
+#   cmake -D PRINT=artifacts-here -P cmake/targets.cmake: the same, less those this machine cannot build.
 if(CMAKE_SCRIPT_MODE_FILE)
     cmake_minimum_required(VERSION 3.25)
 endif()
@@ -64,6 +65,32 @@ function(inutil_artifacts out_var version)
         endif()
     endforeach()
     set(${out_var} "${lines}" PARENT_SCOPE)
+endfunction()
+
+# The artifacts of VERSION that this machine can build, in OUT_VAR, and why each other one cannot, in
+# WHY_NOT_VAR. A Debian package for another machine links against that machine's C library,
+# libc6-dev:<arch>, which scripts/install-prerequisites installs where the archive delivers it.
+function(inutil_artifacts_here out_var why_not_var version)
+    inutil_artifacts(artifacts ${version})
+    set(here "")
+    set(why_not "")
+    foreach(artifact IN LISTS artifacts)
+        string(REPLACE " " ";" fields "${artifact}")
+        list(GET fields 1 kind)
+        if(kind STREQUAL "deb")
+            list(GET fields 0 file)
+            list(GET fields 8 arch)
+            execute_process(COMMAND dpkg-query -W -f=\${Status} libc6-dev:${arch}
+                OUTPUT_VARIABLE status ERROR_QUIET)
+            if(NOT status STREQUAL "install ok installed")
+                list(APPEND why_not "${file} (libc6-dev:${arch} is not installed: the archive did not deliver it)")
+                continue()
+            endif()
+        endif()
+        list(APPEND here "${artifact}")
+    endforeach()
+    set(${out_var} "${here}" PARENT_SCOPE)
+    set(${why_not_var} "${why_not}" PARENT_SCOPE)
 endfunction()
 
 # The version that CMakeLists.txt sets.
@@ -215,9 +242,13 @@ endfunction()
 
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
     inutil_read_targets()
-    if(PRINT STREQUAL "artifacts")
+    if(PRINT STREQUAL "artifacts" OR PRINT STREQUAL "artifacts-here")
         inutil_version(version)
-        inutil_artifacts(artifacts ${version})
+        if(PRINT STREQUAL "artifacts")
+            inutil_artifacts(artifacts ${version})
+        else()
+            inutil_artifacts_here(artifacts why_not ${version})
+        endif()
         list(JOIN artifacts "\n" artifacts)
         execute_process(COMMAND ${CMAKE_COMMAND} -E echo "${artifacts}")
         return()
