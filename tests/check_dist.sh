@@ -64,9 +64,11 @@ check_zip() {  # FILE BYTES ARCH
     unzip -q -o "$dist/$1" -d "$work"
     crlf_only "$work/$name/LICENSE.txt"
     crlf_only "$work/$name/README.txt"
-    expected_format=$([[ $3 == i686-w64-mingw32 ]] && echo 'PE32 executable (console) Intel 80386' ||
-        echo 'PE32+ executable (console) x86-64')
-    grep -qF "$expected_format" <<< "$(file -b "$work/$name/inutil.exe")" ||
+    # file 5.44 says 'PE32 executable (console) Intel 80386', 5.46 'PE32 executable for MS Windows
+    # 4.00 (console), Intel i386'.
+    expected_format=$([[ $3 == i686-w64-mingw32 ]] && echo '^PE32 executable .*\(console\),? Intel (80386|i386)' ||
+        echo '^PE32\+ executable .*\(console\),? x86-64')
+    grep -qE "$expected_format" <<< "$(file -b "$work/$name/inutil.exe")" ||
         fail "$name/inutil.exe: $(file -b "$work/$name/inutil.exe"), not $expected_format"
     at_most "$work/$name/inutil.exe" "$2"
 }
