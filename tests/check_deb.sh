@@ -106,7 +106,9 @@ check "file list" holds_exactly_the_expected_files
 # Branch protection is new in Debian 13's hardening-check, which finds it by disassembling the program;
 # Debian 12's knows no such check, and both are held to the same ones.
 hardening_options=(--nocfprotection)
-hardening-check --help 2>&1 | grep -q -- --nobranchprotection && hardening_options+=(--nobranchprotection)
+if grep -q -- --nobranchprotection <<< "$(hardening-check --help 2>&1)"; then
+    hardening_options+=(--nobranchprotection)
+fi
 show hardening hardening-check "${hardening_options[@]}" "$PROGRAM"
 check "dynamically linked against libc" is_dynamic_against_libc
 check "Depends on libc6" depends_on_libc
