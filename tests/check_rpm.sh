@@ -20,9 +20,10 @@ MANUAL=$root/usr/share/man/man1/inutil.1.gz
 # shellcheck source=tests/package_checks.sh
 . "$(dirname "$0")/package_checks.sh"
 
-# rpmlint exits 0 on warnings: its summary must say that there were none.
+# rpmlint exits 0 on warnings: its summary must say that there were none. rpmlint 2.7 also counts
+# what the configuration's filters took out.
 rpmlint_says_nothing() {
-    grep -q ' 0 errors, 0 warnings, 0 badness;' <<< "$rpmlint_report"
+    grep -qE ' 0 errors, 0 warnings, ([0-9]+ filtered, )?0 badness;' <<< "$rpmlint_report"
 }
 
 holds_program_page_and_licence() {
