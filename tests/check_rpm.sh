@@ -16,6 +16,10 @@ MOST_BYTES=$3
 config=$4
 root=$work/root
 PROGRAM=$root/usr/bin/inutil
+# Debian's rpm keeps its database in ~/.rpmdb, which rpm and rpmlint open even to read a package file:
+# a home of its own keeps the check from leaving anything in the user's.
+export HOME=$work/home
+mkdir -p "$HOME"
 MANUAL=$root/usr/share/man/man1/inutil.1.gz
 # shellcheck source=tests/package_checks.sh
 . "$(dirname "$0")/package_checks.sh"
