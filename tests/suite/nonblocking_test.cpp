@@ -42,6 +42,31 @@ struct Pty {
     Pty& operator=(const Pty&) = delete;
 };
 
+// A new FIFO in a folder of its own, both removed when the case ends, however it ends.
+struct Fifo {
+    std::string folder;
+    std::string path;  // empty when it could not be made
+
+    Fifo()
+    {
+        char folder_template[] = "/tmp/inutil-fifo-XXXXXX";
+        if (mkdtemp(folder_template) == nullptr)
+            return;
+        folder = folder_template;
+        if (mkfifo((folder + "/fifo").c_str(), 0600) == 0)
+            path = folder + "/fifo";
+    }
+    ~Fifo()
+    {
+        if (!path.empty())
+            unlink(path.c_str());
+        if (!folder.empty())
+            rmdir(folder.c_str());
+    }
+    Fifo(const Fifo&) = delete;
+    Fifo& operator=(const Fifo&) = delete;
+};
+
 // Runs the launch with WRITE_END as standard output, closed here once the program has it, and a slow
 // reader: READ_END reads nothing until the program waits to write (or has ended), then everything.
 Outcome run_with_slow_reader(Launch launch, int write_end, int read_end, std::string& received)
@@ -76,13 +101,11 @@ TEST(LinuxNonBlocking, FullPipeWithSlowReaderLosesNothing)
 // reader is another process, which reads late.
 TEST(LinuxNonBlocking, FullFifoWithSlowReaderLosesNothing)
 {
-    char dir_template[] = "/tmp/inutil-fifo-XXXXXX";
-    ASSERT_NE(mkdtemp(dir_template), nullptr);
-    const std::string fifo = std::string(dir_template) + "/fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const Fifo fifo;
+    ASSERT_FALSE(fifo.path.empty());
     // The reader first: without one, a FIFO cannot be opened for writing without waiting.
-    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-    const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    const int reader = open(fifo.path.c_str(), O_RDONLY | O_NONBLOCK);
+    const int writer = open(fifo.path.c_str(), O_WRONLY | O_NONBLOCK);
     ASSERT_NE(reader, -1);
     ASSERT_NE(writer, -1);
     ASSERT_EQ(fcntl(reader, F_SETFL, 0), 0);
@@ -93,8 +116,6 @@ TEST(LinuxNonBlocking, FullFifoWithSlowReaderLosesNothing)
     std::string received;
     const Outcome outcome = run_with_slow_reader(Launch(), writer, reader, received);
     close(reader);
-    unlink(fifo.c_str());
-    rmdir(dir_template);
 
     EXPECT_TRUE(exited_cleanly(outcome));
     EXPECT_TRUE(same_bytes(received, *filler + expected_output()));
@@ -278,26 +299,22 @@ TEST(LinuxNonBlocking, FullTerminalReadOnlyByItselfDoesNotHang)
 // has ended must find the whole output there, kept by the writer the parent holds.
 TEST(LinuxNonBlocking, FifoOpenForReadingAndWritingKeepsItsReader)
 {
-    char dir_template[] = "/tmp/inutil-fifo-XXXXXX";
-    ASSERT_NE(mkdtemp(dir_template), nullptr);
-    const std::string fifo = std::string(dir_template) + "/fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const int both = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    const Fifo fifo;
+    ASSERT_FALSE(fifo.path.empty());
+    const int both = open(fifo.path.c_str(), O_RDWR | O_NONBLOCK);
     ASSERT_NE(both, -1);
-    const int keeper = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    const int keeper = open(fifo.path.c_str(), O_WRONLY | O_NONBLOCK);
     ASSERT_NE(keeper, -1);
     Launch launch;
     launch.in_child = [both] { redirect_stdout(both); };
     launch.close_in_parent.push_back(both);
     const Outcome outcome = run_inutil(launch);
 
-    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    const int reader = open(fifo.path.c_str(), O_RDONLY | O_NONBLOCK);
     EXPECT_TRUE(exited_cleanly(outcome));
     EXPECT_TRUE(same_bytes(read_until_end(reader), expected_output()));
     close(reader);
     close(keeper);
-    unlink(fifo.c_str());
-    rmdir(dir_template);
 }
 
 // The cases whose suite names end in AsRoot need root (vhangup, mounts); the build leaves them out,
