@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include <fcntl.h>
@@ -67,6 +68,18 @@ struct Fifo {
     Fifo& operator=(const Fifo&) = delete;
 };
 
+// Shrinks the pipe or FIFO behind WRITE_END to one page and fills it, leaving WRITE_END non-blocking:
+// what a reader that lags behind leaves. Returns the filler, or nothing when a step failed.
+std::optional<std::string> fill_one_page_nonblocking(int write_end)
+{
+    if (fcntl(write_end, F_SETPIPE_SZ, 4096) == -1)
+        return std::nullopt;
+    auto filler = fill(write_end);
+    if (!filler.has_value() || fcntl(write_end, F_SETFL, fcntl(write_end, F_GETFL) | O_NONBLOCK) == -1)
+        return std::nullopt;
+    return filler;
+}
+
 // Runs the launch with WRITE_END as standard output, closed here once the program has it, and a slow
 // reader: READ_END reads nothing until the program waits to write (or has ended), then everything.
 Outcome run_with_slow_reader(Launch launch, int write_end, int read_end, std::string& received)
@@ -84,10 +97,8 @@ TEST(LinuxNonBlocking, FullPipeWithSlowReaderLosesNothing)
 {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
-    ASSERT_NE(fcntl(ends[1], F_SETPIPE_SZ, 4096), -1);
-    const auto filler = fill(ends[1]);
+    const auto filler = fill_one_page_nonblocking(ends[1]);
     ASSERT_TRUE(filler.has_value());
-    ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
 
     std::string received;
     const Outcome outcome = run_with_slow_reader(Launch(), ends[1], ends[0], received);
@@ -109,8 +120,7 @@ TEST(LinuxNonBlocking, FullFifoWithSlowReaderLosesNothing)
     ASSERT_NE(reader, -1);
     ASSERT_NE(writer, -1);
     ASSERT_EQ(fcntl(reader, F_SETFL, 0), 0);
-    ASSERT_NE(fcntl(writer, F_SETPIPE_SZ, 4096), -1);
-    const auto filler = fill(writer);
+    const auto filler = fill_one_page_nonblocking(writer);
     ASSERT_TRUE(filler.has_value());
 
     std::string received;
@@ -415,10 +425,8 @@ TEST_P(InheritedFileAsRoot, FullPipeWithSlowReaderLosesNothing)
     }
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
-    ASSERT_NE(fcntl(ends[1], F_SETPIPE_SZ, 4096), -1);
-    const auto filler = fill(ends[1]);
+    const auto filler = fill_one_page_nonblocking(ends[1]);
     ASSERT_TRUE(filler.has_value());
-    ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
 
     Launch launch;
     launch.in_child = [file] {
