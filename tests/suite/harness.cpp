@@ -221,7 +221,8 @@ Outcome run_inutil_once_it_waits(Launch launch, const std::function<void(bool bl
 {
     std::thread watcher;
     int pidfd = -1;
-    launch.on_start = [&watcher, &action, &pidfd](pid_t pid) {
+    launch.on_start = [&watcher, &action, &pidfd, case_on_start = launch.on_start](pid_t pid) {
+        case_on_start(pid);
         // Here, before run_inutil's loop can reap the child, the pid is still the child's.
         pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
         if (pidfd == -1)

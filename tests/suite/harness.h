@@ -86,8 +86,8 @@ std::string read_arriving(int fd, size_t size);
 
 // Runs the launch; on a thread of its own, once the program is blocked in a write or has ended, runs
 // ACTION with whether it is blocked: the condition on which a slow reader starts to read. Under an
-// emulator the process is the emulator, whose host write is what counts. The launch's own on_start is
-// not used.
+// emulator the process is the emulator, whose host write is what counts. The launch's own on_start
+// runs first.
 Outcome run_inutil_once_it_waits(Launch launch, const std::function<void(bool blocked_in_write)>& action);
 
 // A new file holding CONTENT, unlinked; -1 when it could not be made.

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -82,15 +84,31 @@ std::optional<std::string> fill_one_page_nonblocking(int write_end)
 
 // Runs the launch with WRITE_END as standard output, closed here once the program has it, and a slow
 // reader: READ_END reads nothing until the program waits to write (or has ended), then everything.
-Outcome run_with_slow_reader(Launch launch, int write_end, int read_end, std::string& received)
+// BEFORE_READING, if given, runs first, with whether the program is blocked in a write.
+Outcome run_with_slow_reader(Launch launch, int write_end, int read_end, std::string& received,
+                             const std::function<void(bool blocked_in_write)>& before_reading = nullptr)
 {
     launch.in_child = [set_up = launch.in_child, write_end] {
         redirect_stdout(write_end);
         set_up();
     };
     launch.close_in_parent.push_back(write_end);
-    return run_inutil_once_it_waits(launch,
-                                    [&received, read_end](bool) { received = read_until_end(read_end); });
+    return run_inutil_once_it_waits(launch, [&received, read_end, &before_reading](bool blocked) {
+        if (before_reading)
+            before_reading(blocked);
+        received = read_until_end(read_end);
+    });
+}
+
+// The inode number that procfs gives for descriptor FD of process PID; 0 when it names none.
+std::uint64_t inode_held(pid_t pid, int fd)
+{
+    std::ifstream info("/proc/" + std::to_string(pid) + "/fdinfo/" + std::to_string(fd));
+    std::string line;
+    while (std::getline(info, line))
+        if (line.rfind("ino:\t", 0) == 0)
+            return std::strtoull(line.c_str() + 5, nullptr, 10);
+    return 0;
 }
 
 TEST(LinuxNonBlocking, FullPipeWithSlowReaderLosesNothing)
@@ -435,11 +453,19 @@ TEST_P(InheritedFileAsRoot, FullPipeWithSlowReaderLosesNothing)
     };
     launch.last_inherited_fd = 3;
     launch.close_in_parent.push_back(file);
+    pid_t program = -1;
+    launch.on_start = [&program](pid_t pid) { program = pid; };
+    // What the program held at fd 3 while it waited: without the file there, the case proves nothing.
+    std::uint64_t held_at_3 = 0;
     std::string received;
-    const Outcome outcome = run_with_slow_reader(launch, ends[1], ends[0], received);
+    const Outcome outcome = run_with_slow_reader(launch, ends[1], ends[0], received, [&](bool blocked) {
+        if (blocked)
+            held_at_3 = inode_held(program, 3);
+    });
     close(ends[0]);
 
     EXPECT_TRUE(exited_cleanly(outcome));
+    EXPECT_EQ(held_at_3, each.inode) << "the program did not hold the file at fd 3 while it waited to write";
     EXPECT_TRUE(same_bytes(received, *filler + expected_output()));
 }
 
