@@ -30,6 +30,16 @@ same_members() {  # ARCHIVE EXPECTED ACTUAL
     fi
 }
 
+# An archive of one top folder, NAME/, that holds at least the NEEDED paths, given inside it.
+one_folder_holding() {  # FILE NAME MEMBERS NEEDED...
+    local file=$1 name=$2 members=$3 needed
+    shift 3
+    [[ $(cut -d/ -f1 <<< "$members" | sort -u) == "$name" ]] || fail "$file has more than the one top folder $name/"
+    for needed; do
+        grep -qx "$name/$needed" <<< "$members" || fail "$file lacks $name/$needed"
+    done
+}
+
 # Every line of a text for Windows ends in CR LF, blank lines too.
 crlf_only() {
     if grep -qv $'\r$' "$1" || [[ $(tail -c1 "$1" | od -An -tx1 | tr -d ' ') != 0a ]]; then
@@ -74,24 +84,17 @@ check_zip() {  # FILE BYTES ARCH
 }
 
 check_web() {  # FILE BYTES
-    local name=${1%.zip} members needed
-    members=$(unzip -Z1 "$dist/$1" | sort)
-    [[ $(echo "$members" | cut -d/ -f1 | sort -u) == "$name" ]] || fail "$1 has more than the one top folder $name/"
-    for needed in "$name/index.html" "$name/inutil.wasm"; do
-        grep -qx "$needed" <<< "$members" || fail "$1 lacks $needed"
-    done
+    local name=${1%.zip}
+    one_folder_holding "$1" "$name" "$(unzip -Z1 "$dist/$1")" index.html inutil.wasm
     unzip -q -o "$dist/$1" -d "$work"
     at_most "$work/$name/inutil.wasm" "$2"
 }
 
 check_source() {  # FILE
-    local name=${1%.tar.gz} members needed
+    local name=${1%.tar.gz} members
     members=$(tar -tzf "$dist/$1")
-    [[ $(echo "$members" | cut -d/ -f1 | sort -u) == "$name" ]] || fail "$1 has more than the one top folder $name/"
-    for needed in CMakeLists.txt CMakePresets.json targets.txt LICENSE README.md src/inutil.cpp debian/changelog \
-        rpm/inutil.spec scripts/dist; do
-        grep -qx "$name/$needed" <<< "$members" || fail "$1 lacks $needed"
-    done
+    one_folder_holding "$1" "$name" "$members" CMakeLists.txt CMakePresets.json targets.txt LICENSE README.md \
+        src/inutil.cpp debian/changelog rpm/inutil.spec scripts/dist
     if grep -qE "^$name/(build|\.git)/" <<< "$members"; then
         fail "$1 holds a build or .git folder"
     fi
