@@ -39,9 +39,6 @@ lintian_package() {
     lintian --fail-on error,warning --display-info --pedantic --show-overrides "$deb"
 }
 
-
-
-
 depends_on_libc() {
     local depends
     depends=$(dpkg-deb --field "$deb" Depends)
@@ -50,7 +47,6 @@ depends_on_libc() {
         return 1
     }
 }
-
 
 has_copyright() {
     [[ -f $doc/copyright ]] || { echo "no $doc/copyright"; return 1; }

@@ -38,7 +38,6 @@ holds_program_page_and_licence() {
     done
 }
 
-
 is_pie() {
     local description
     description=$(file -b "$PROGRAM")
@@ -48,7 +47,6 @@ is_pie() {
 requires_libc() {
     grep -q '^libc\.so\.6' <<< "$(rpm -qp --requires "$rpm_file")" || { rpm -qp --requires "$rpm_file"; return 1; }
 }
-
 
 echo "rpmlint:"
 rpmlint_report=$(rpmlint -c "$config" "$rpm_file" 2>&1)
