@@ -346,8 +346,13 @@ testing::AssertionResult exited_cleanly(const Outcome& outcome)
     if (WIFSIGNALED(outcome.wait_status))
         return testing::AssertionFailure() << "killed by signal " << WTERMSIG(outcome.wait_status) << " ("
                                            << strsignal(WTERMSIG(outcome.wait_status)) << ")";
-    if (!WIFEXITED(outcome.wait_status) || WEXITSTATUS(outcome.wait_status) != 0)
-        return testing::AssertionFailure() << "exit status " << WEXITSTATUS(outcome.wait_status);
+    if (!WIFEXITED(outcome.wait_status) || WEXITSTATUS(outcome.wait_status) != 0) {
+        testing::AssertionResult failure = testing::AssertionFailure()
+                                           << "exit status " << WEXITSTATUS(outcome.wait_status);
+        if (!outcome.err.empty())
+            failure << ", having written to standard error: " << testing::PrintToString(outcome.err);
+        return failure;
+    }
     if (!outcome.err.empty())
         return testing::AssertionFailure()
                << "wrote to standard error: " << testing::PrintToString(outcome.err);
