@@ -1,17 +1,14 @@
 # Runs the program and checks every byte it writes, its exit status 0 and its silence on standard error.
 # Written in CMake so that it runs wherever CTest does, through the emulator of a cross build.
-#   PROGRAM, EMULATOR (may be empty), STDOUT_KIND (file or pipe), LINE_END (LF or CRLF), WORK_DIR,
+#   PROGRAM, EMULATOR (may be empty), STDOUT_KIND (file or pipe), EXPECTED (the file of the expected
+#   bytes, tests/expected/lf or crlf), WORK_DIR,
 #   PIPE_READER: a command that copies its standard input to its standard output unchanged
 # execute_process's OUTPUT_VARIABLE drops the CR of each CR LF, so a pipe's bytes go to a file through a reader.
 
-set(sentence "Este sistema operativo si que es inutil")
-string(HEX "${sentence}" sentence_hex)
-if(LINE_END STREQUAL "CRLF")
-    set(line_end_hex "0d0a")
-else()
-    set(line_end_hex "0a")
+file(READ "${EXPECTED}" expected_hex HEX)
+if(expected_hex STREQUAL "")
+    message(FATAL_ERROR "no expected output in ${EXPECTED}")
 endif()
-string(REPEAT "${sentence_hex}${line_end_hex}07" 80 expected_hex)
 
 file(MAKE_DIRECTORY "${WORK_DIR}")
 set(failures "")

@@ -4,8 +4,9 @@
 // page at 375 px, and that the page stayed quiet and inside its folder. Copies of the page with a
 // part missing or broken must say so in their status line.
 //
-//   node page_test.mjs chromium|firefox PAGE_DIR WORK_DIR
+//   node page_test.mjs chromium|firefox PAGE_DIR WORK_DIR EXPECTED_FILE
 //
+// EXPECTED_FILE holds the program's expected output (tests/expected/lf).
 // Leaves WORK_DIR/<browser>-<file|loopback>-<1000|375>.png; exits 1 on any failed check.
 
 import fs from "node:fs";
@@ -28,9 +29,6 @@ const BROWSERS = {
     firefox: { browser: "firefox", executablePath: "/usr/bin/firefox-esr", audioRuns: false, args: [] },
 };
 const GIVE_UP_MS = 150_000;
-const SENTENCE = "Este sistema operativo si que es inutil";
-const COPIES = 80;
-const EXPECTED = Buffer.from(`${SENTENCE}\n\x07`.repeat(COPIES), "latin1");
 // The loopback server puts the page here, to show that it does not rely on being at the root.
 const SUB_PATH = "/under/a/sub-path/";
 const WIDE = { width: 1000, height: 900 };
@@ -59,13 +57,19 @@ const MIME = {
     ".wasm": "application/wasm",
 };
 
-if (process.argv.length !== 5 || !(process.argv[2] in BROWSERS)) {
-    console.error(`usage: node page_test.mjs ${Object.keys(BROWSERS).join("|")} PAGE_DIR WORK_DIR`);
+if (process.argv.length !== 6 || !(process.argv[2] in BROWSERS)) {
+    console.error(`usage: node page_test.mjs ${Object.keys(BROWSERS).join("|")} PAGE_DIR WORK_DIR EXPECTED_FILE`);
     process.exit(2);
 }
 const browserName = process.argv[2];
 const pageDir = path.resolve(process.argv[3]);
 const workDir = path.resolve(process.argv[4]);
+// The terminal's rows follow from the expected bytes: split at line feeds, the first piece is the
+// sentence and each further one a BEL, then the sentence again (the last, the final BEL alone).
+const EXPECTED = fs.readFileSync(process.argv[5]);
+const PIECES = EXPECTED.toString("latin1").split("\n");
+const SENTENCE = PIECES[0];
+const COPIES = PIECES.length - 1;
 if (!fs.existsSync(BROWSERS[browserName].executablePath)) {
     console.error(`page test: ${BROWSERS[browserName].executablePath} is missing (apt-get install -y ${path.basename(BROWSERS[browserName].executablePath)})`);
     process.exit(1);

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <thread>
 
 #include <fcntl.h>
@@ -89,13 +92,20 @@ std::string configure_target(int argc, char** argv)
     return {};
 }
 
+// The expected bytes are files that every checker reads, one per line-end convention (tests/expected/).
 std::string expected_output()
 {
-    const char* line_end = platform == windows_platform ? "\r\n" : "\n";
-    std::string all;
-    for (int i = 0; i < 80; i++)
-        all += std::string("Este sistema operativo si que es inutil") + line_end + "\a";
-    return all;
+    const auto read_expected = [](const char* name) {
+        const std::string path = std::string(INUTIL_EXPECTED_DIR) + "/" + name;
+        std::ifstream file(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (!file || bytes.empty())
+            throw std::runtime_error("cannot read the expected output " + path);
+        return bytes;
+    };
+    static const std::string lf = read_expected("lf");
+    static const std::string crlf = read_expected("crlf");
+    return platform == windows_platform ? crlf : lf;
 }
 
 std::string with_crlf_line_ends(const std::string& text)
