@@ -11,7 +11,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
     cmake_minimum_required(VERSION 3.25)
 endif()
 set(INUTIL_TARGET_COLUMNS toolchain triple libc emulator archive deb rpm bytes)
-get_filename_component(INUTIL_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+include(${CMAKE_CURRENT_LIST_DIR}/version.cmake)
 
 macro(inutil_read_targets)
     file(STRINGS "${INUTIL_ROOT}/targets.txt" _lines REGEX "^[^#]")
@@ -91,14 +91,6 @@ function(inutil_artifacts_here out_var why_not_var version)
     endforeach()
     set(${out_var} "${here}" PARENT_SCOPE)
     set(${why_not_var} "${why_not}" PARENT_SCOPE)
-endfunction()
-
-# The version that CMakeLists.txt sets.
-function(inutil_version out_var)
-    file(STRINGS "${INUTIL_ROOT}/CMakeLists.txt" line REGEX "^ *VERSION [0-9.]+$" LIMIT_COUNT 1)
-    string(STRIP "${line}" line)
-    string(REPLACE "VERSION " "" version "${line}")
-    set(${out_var} "${version}" PARENT_SCOPE)
 endfunction()
 
 # The cache variables that a target's toolchain file reads.
