@@ -3,7 +3,8 @@
 # the program in it, then unpacks each into WORK_DIR/<archive name>/ for the tests that run its program.
 # The packages have checks of their own (check_deb.sh, check_rpm.sh).
 #   check_dist.sh DIST_DIR WORK_DIR ARTIFACTS
-# ARTIFACTS lists the artifacts as cmake -D PRINT=artifacts -P cmake/targets.cmake prints them.
+# ARTIFACTS lists the artifacts, one "file kind triple bytes" a line: what cmake/targets.cmake's
+# inutil_artifact_lines makes of them with those columns.
 set -uo pipefail
 dist=$1
 work=$2
@@ -100,7 +101,7 @@ check_source() {  # FILE
     fi
 }
 
-while read -r file kind _ _ triple _ _ _ _ _ bytes; do
+while read -r file kind triple bytes; do
     case $kind in
         source) check_source "$file" ;;
         tarball) check_tarball "$file" "$bytes" ;;
