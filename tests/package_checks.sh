@@ -1,6 +1,6 @@
 # shellcheck shell=bash
 # What the package checks share, sourced by check_deb.sh and check_rpm.sh once they have set
-# PROGRAM (the unpacked program), MANUAL (its unpacked manual page) and MOST_BYTES.
+# PROGRAM (the unpacked program) and MANUAL (its unpacked manual page).
 
 passed=0
 failed=0
@@ -18,7 +18,7 @@ check() {
     fi
 }
 
-# The packaged program: dynamic against the C library, stripped, and within its size.
+# The packaged program: dynamic against the C library, and stripped.
 is_dynamic_against_libc() {
     local dynamic
     dynamic=$(readelf --dynamic "$PROGRAM") || return 1
@@ -34,12 +34,6 @@ is_stripped() {
     local description
     description=$(file -b "$PROGRAM")
     [[ $description == *", stripped" ]] || { echo "$description"; return 1; }
-}
-
-within_size() {
-    local size
-    size=$(stat -c %s "$PROGRAM")
-    ((size <= MOST_BYTES)) || { echo "usr/bin/inutil is $size bytes, more than $MOST_BYTES"; return 1; }
 }
 
 manual_is_compressed_mdoc() {
