@@ -25,7 +25,7 @@ function(inutil_program_settings target)
         target_compile_definitions(${target} PRIVATE __USE_MINGW_ANSI_STDIO=0)
     endif()
     if(CMAKE_SYSTEM_NAME STREQUAL "WASI")
-        # A WASI program is a .wasm module; CMake 3.31's own WASI platform names it without a suffix.
+        # A WASI program is a .wasm module, whichever platform file CMake reads.
         set_target_properties(${target} PROPERTIES SUFFIX .wasm)
     endif()
     if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")

@@ -1,2 +1,3 @@
-# What CMake needs to know of WASI, which it does not know itself: a program is a .wasm module.
-set(CMAKE_EXECUTABLE_SUFFIX .wasm)
+# CMake 3.25 (Debian 12) knows no WASI platform and warns of it: this file, first on the module path
+# that cmake/wasm32-wasi.cmake sets, is the platform for it and for CMake 3.31 (Debian 13) alike. The
+# platform needs nothing more; the program's .wasm suffix is one of its settings (ProgramSettings.cmake).
