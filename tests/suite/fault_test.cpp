@@ -213,7 +213,7 @@ const StartUp start_ups[] = {
     {"EmptyEnvironment", linux_platform,
      [] {
          Launch launch;
-         launch.empty_environment = true;
+         launch.environment = std::vector<std::string>();
          return launch;
      }},
     {"HugeCommandLine", linux_platform, with_huge_command_line},

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,20 @@ constexpr unsigned every_platform = linux_platform | windows_platform | wasi_pla
 Platform target_platform();
 
 // Parses the suite's own arguments, after GoogleTest has taken its flags:
-//   --platform=Linux|Windows|Wasi -- [EMULATOR...] PROGRAM
-// Returns an explanation when they are wrong, or an empty string.
+//   --platform=Linux|Windows|Wasi [--plain=PLAIN_PROGRAM] -- [EMULATOR...] PROGRAM
+// PLAIN_PROGRAM is the same target's program without its start-up care, run through the same emulator:
+// the control that the care's cases compare the program with. Returns an explanation when the
+// arguments are wrong, or an empty string.
 std::string configure_target(int argc, char** argv);
+
+// Whether the suite was given the plain program.
+bool has_plain_program();
+
+// The path of the program, or of the plain program.
+std::string program_path(bool plain);
+
+// Whether the program runs under an emulator (qemu, Wine, Node) rather than as a process of its own.
+bool runs_under_emulator();
 
 // Everything the program writes when nothing goes wrong, in the target's line ends.
 std::string expected_output();
@@ -48,7 +60,18 @@ struct Launch {
     std::vector<int> close_in_parent;
     // The program inherits the descriptors up to this one; those above are closed on exec.
     int last_inherited_fd = 2;
-    bool empty_environment = false;
+    // The program's environment; this process's own when not given.
+    std::optional<std::vector<std::string>> environment;
+    // Runs the plain program instead of the program.
+    bool plain = false;
+    // Runs it by this name, a symbolic link to it, instead of by its path.
+    std::string via;
+    // When set, the program is traced, and this runs in the parent when it stops at its exit, with its
+    // process id: it still holds every descriptor and lock it held, and nothing it held is closed yet.
+    std::function<void(pid_t)> at_exit;
+    // Runs in the parent once a hung program has been killed, to release what keeps it from dying (a
+    // kernel lock that another process holds).
+    std::function<void()> on_hang = [] {};
 };
 
 Outcome run_inutil(const Launch& launch);
@@ -76,6 +99,9 @@ void redirect_stdout(int fd);
 
 // The whole content of a regular file, read from its start.
 std::string read_file(int fd);
+
+// The text of the file at PATH (a procfs file, say); empty when it cannot be read.
+std::string read_text(const std::string& path);
 
 // Reads until end of file or, on a non-blocking descriptor, until nothing more is there.
 std::string read_until_end(int fd);

@@ -26,62 +26,6 @@
 
 namespace {
 
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    std::string slave_path;
-
-    Pty()
-    {
-        if (openpty(&master, &slave, nullptr, nullptr, nullptr) == 0)
-            slave_path = ptsname(master);
-    }
-    ~Pty()
-    {
-        close(master);
-        close(slave);
-    }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-};
-
-// A new FIFO in a folder of its own, both removed when the case ends, however it ends.
-struct Fifo {
-    std::string folder;
-    std::string path;  // empty when it could not be made
-
-    Fifo()
-    {
-        char folder_template[] = "/tmp/inutil-fifo-XXXXXX";
-        if (mkdtemp(folder_template) == nullptr)
-            return;
-        folder = folder_template;
-        if (mkfifo((folder + "/fifo").c_str(), 0600) == 0)
-            path = folder + "/fifo";
-    }
-    ~Fifo()
-    {
-        if (!path.empty())
-            unlink(path.c_str());
-        if (!folder.empty())
-            rmdir(folder.c_str());
-    }
-    Fifo(const Fifo&) = delete;
-    Fifo& operator=(const Fifo&) = delete;
-};
-
-// Shrinks the pipe or FIFO behind WRITE_END to one page and fills it, leaving WRITE_END non-blocking:
-// what a reader that lags behind leaves. Returns the filler, or nothing when a step failed.
-std::optional<std::string> fill_one_page_nonblocking(int write_end)
-{
-    if (fcntl(write_end, F_SETPIPE_SZ, 4096) == -1)
-        return std::nullopt;
-    auto filler = fill(write_end);
-    if (!filler.has_value() || fcntl(write_end, F_SETFL, fcntl(write_end, F_GETFL) | O_NONBLOCK) == -1)
-        return std::nullopt;
-    return filler;
-}
-
 // Runs the launch with WRITE_END as standard output, closed here once the program has it, and a slow
 // reader: READ_END reads nothing until the program waits to write (or has ended), then everything.
 // BEFORE_READING, if given, runs first, with whether the program is blocked in a write.
@@ -436,7 +380,7 @@ TEST_P(InheritedFileAsRoot, FullPipeWithSlowReaderLosesNothing)
     // Before the pipe: the daemon must hold none of its ends.
     TinyFs fs(each.inode);
     ASSERT_EQ(fs.error(), "");
-    const int file = fs.open_file();
+    const int file = fs.open("file", O_RDONLY);
     ASSERT_NE(file, -1) << std::strerror(errno);
     if (each.daemon_stopped) {
         ASSERT_TRUE(fs.stop_daemon());

@@ -1,48 +1,67 @@
 #define FUSE_USE_VERSION 31
 #include "tiny_fs.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <limits>
+#include <new>
 
 #include <fcntl.h>
 #include <fuse_lowlevel.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+// The daemon's counts, in memory that it shares with the process that made it.
+struct TinyFs::Counts {
+    std::atomic<int> asked{0};
+    std::atomic<int> answerable{std::numeric_limits<int>::max()};
+};
+
 namespace {
 
 constexpr fuse_ino_t file_node = 2;
-std::uint64_t file_inode_number;  // what the daemon reports
+constexpr fuse_ino_t fifo_node = 3;
+std::uint64_t file_inode_number;  // what the daemon reports for "file"
+TinyFs::Counts* daemon_counts;
 
 struct stat attributes(fuse_ino_t node)
 {
     struct stat status = {};
-    const bool root = node == FUSE_ROOT_ID;
-    status.st_ino = root ? 1 : file_inode_number;
-    status.st_mode = root ? S_IFDIR | 0755 : S_IFREG | 0644;
-    status.st_nlink = root ? 2 : 1;
+    status.st_ino = node == file_node ? file_inode_number : node;
+    status.st_mode = node == FUSE_ROOT_ID ? S_IFDIR | 0755
+                     : node == fifo_node  ? S_IFIFO | 0666
+                                          : S_IFREG | 0644;
+    status.st_nlink = node == FUSE_ROOT_ID ? 2 : 1;
     return status;
 }
 
 // Attributes are given with no time to live, so that every stat that may not use the cache asks the daemon.
 void lookup(fuse_req_t request, fuse_ino_t parent, const char* name)
 {
-    if (parent != FUSE_ROOT_ID || std::strcmp(name, "file") != 0) {
+    const fuse_ino_t node = std::strcmp(name, "file") == 0   ? file_node
+                            : std::strcmp(name, "fifo") == 0 ? fifo_node
+                                                             : 0;
+    if (parent != FUSE_ROOT_ID || node == 0) {
         fuse_reply_err(request, ENOENT);
         return;
     }
     fuse_entry_param entry = {};
-    entry.ino = file_node;
-    entry.attr = attributes(file_node);
+    entry.ino = node;
+    entry.attr = attributes(node);
     fuse_reply_entry(request, &entry);
 }
 
+// A request that is not answered is left waiting, until the daemon dies with it.
 void getattr(fuse_req_t request, fuse_ino_t node, fuse_file_info*)
 {
+    if (daemon_counts->asked++ >= daemon_counts->answerable)
+        return;
     const struct stat status = attributes(node);
     fuse_reply_attr(request, &status, 0);
 }
@@ -78,6 +97,12 @@ void open_file(fuse_req_t request, fuse_ino_t, fuse_file_info* info)
 TinyFs::TinyFs(std::uint64_t file_inode)
 {
     file_inode_number = file_inode;
+    void* shared = mmap(nullptr, sizeof(Counts), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) {
+        failure = std::string("mmap: ") + std::strerror(errno);
+        return;
+    }
+    counts = daemon_counts = new (shared) Counts;
     const int device = open("/dev/fuse", O_RDWR | O_CLOEXEC);
     if (device == -1) {
         failure = std::string("open /dev/fuse: ") + std::strerror(errno);
@@ -111,17 +136,36 @@ TinyFs::TinyFs(std::uint64_t file_inode)
 
 TinyFs::~TinyFs()
 {
+    end_daemon();
+    if (mount != -1)
+        close(mount);
+    if (counts != nullptr)
+        munmap(counts, sizeof(Counts));
+}
+
+int TinyFs::open(const char* name, int flags) const
+{
+    return failure.empty() ? openat(mount, name, flags | O_CLOEXEC) : -1;
+}
+
+void TinyFs::end_daemon()
+{
     if (daemon > 0) {
         kill(daemon, SIGKILL);
         waitpid(daemon, nullptr, 0);
+        daemon = -1;
     }
-    if (mount != -1)
-        close(mount);
 }
 
-int TinyFs::open_file() const
+int TinyFs::attribute_requests() const
 {
-    return failure.empty() ? openat(mount, "file", O_RDONLY | O_CLOEXEC) : -1;
+    return counts != nullptr ? counts->asked.load() : 0;
+}
+
+void TinyFs::answer_attributes_until(int count)
+{
+    if (counts != nullptr)
+        counts->answerable = count;
 }
 
 bool TinyFs::stop_daemon()
