@@ -1,133 +1,165 @@
-// On Linux, a non-blocking pipe or terminal whose reader is slow makes stdio's write fail with EAGAIN,
-// and the output is lost; where it is safe, standard output gets a blocking description of its own.
-// Only fd 1's own object is asked about through its file system: what the other descriptors are comes
-// from procfs alone, so that a file system that no longer answers cannot hold up the start-up.
-// 64-bit inode numbers in struct stat and struct dirent on 32-bit glibc too, as musl always has them.
-#define _FILE_OFFSET_BITS 64  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-#include <dirent.h>
+// On Linux, a non-blocking pipe whose reader is slow makes stdio's writes fail with EAGAIN, and the output
+// is lost; where that is provably harmless, standard output gets a blocking description of its own.
+//
+// It must never leave the program worse off than the plain program, in any setting: the exit status,
+// termination, every terminal, every lock, the flags on shared descriptions, close events and where bytes
+// go all stay as the plain program leaves them; the only difference is bytes delivered that the plain
+// program would lose. Hence it acts on an anonymous pipe open only for writing, and only when no other
+// descriptor here could read that pipe or hold one that does (waiting would then be waiting for this very
+// process) or holds a lock on it (replacing fd 1 drops every POSIX lock the process holds on the pipe).
+// It reads procfs's names of descriptors and the pipe's own fdinfo, so it asks no file system anything
+// and takes no lock that another process can hold; it opens nothing but the pipe, and keeps the original
+// description open until exit, so that its close tells no one early that the writer is done. Named
+// FIFOs, terminals and sockets are left as they are: reopening them has effects on other processes (open
+// and close events, a relocked pty's failure, a new owner of SIGIO) that no check from here can rule out.
 #include <fcntl.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr long proc_super_magic = 0x9fa0;  // PROC_SUPER_MAGIC, <linux/magic.h>
-constexpr unsigned first_pty_slave_major = 136;
-constexpr unsigned last_pty_slave_major = 143;
 
-// The fdinfo entry NAME in the directory INFOS, which procfs writes itself: flags, inode number ("ino:",
-// since Linux 5.14), locks ("lock:") and, for a pty master, its index ("tty-index:", older). Null when
-// it cannot be read whole or names no inode: what the descriptor is could then not be told.
-const char* fdinfo(int infos, const char* name)
+// Where getdents64 puts an entry's length and name (struct linux_dirent64: inode, offset, length, type,
+// name); musl 1.2.4 and later no longer declare the call or the struct.
+constexpr long entry_length_at = 16;
+constexpr long entry_name_at = 19;
+
+// The open /proc/self/fd and /proc/self/fdinfo.
+struct Proc {
+    int fds;
+    int infos;
+};
+
+// Plain loops rather than the C library's string functions: the start-up runs on whatever stack the
+// process was given, and a library's search routine may reserve kilobytes of it.
+bool starts_with(const char* text, const char* prefix)
 {
-    // Static: the start-up runs on whatever stack the process was given.
-    static char text[4096];
-    const int fd = openat(infos, name, O_RDONLY | O_CLOEXEC);
-    if (fd == -1)
-        return nullptr;
-    const ssize_t length = read(fd, text, sizeof text - 1);
-    close(fd);
-    if (length <= 0 || length == sizeof text - 1)
-        return nullptr;
-    text[length] = '\0';
-    return strstr(text, "\nino:\t") != nullptr ? text : nullptr;
+    while (*prefix != '\0')
+        if (*text++ != *prefix++)
+            return false;
+    return true;
 }
 
-unsigned long long inode_of(const char* info)
+bool same_text(const char* a, const char* b)
 {
-    return strtoull(strstr(info, "\nino:\t") + 6, nullptr, 10);
+    return starts_with(a, b) && starts_with(b, a);
 }
 
-// Whether this process itself may read what it writes to fd 1: through another description of the
-// same pipe (any readable descriptor with the same inode number), or through any pty master. A
-// blocking write would then wait for a reader that may be only itself. What cannot be told counts.
-bool may_read_own_output(int infos, bool pipe, unsigned long long stdout_inode)
+// The descriptor that NAME spells, or -1 when it spells none ("." and "..").
+int descriptor(const char* name)
 {
-    // Static: the start-up runs on whatever stack the process was given.
-    static struct dirent entries[8];
+    int number = 0;
+    for (; *name >= '0' && *name <= '9'; name++)
+        number = number * 10 + (*name - '0');
+    return *name == '\0' ? number : -1;
+}
+
+// What descriptor NAME is open on, as procfs names it from the open file alone: "pipe:[inode]",
+// "socket:[inode]", "anon_inode:[kind]" or a path, cut short to fit. False when it cannot be read.
+template <unsigned long size> bool target_of(int fds, const char* name, char (&target)[size])
+{
+    const ssize_t length = readlinkat(fds, name, target, size - 1);
+    if (length <= 0)
+        return false;
+    target[length] = '\0';
+    return true;
+}
+
+// Whether descriptor NAME holds a lock, by its fdinfo: procfs's own text, to which a pipe adds nothing.
+// What cannot be read counts as a lock.
+bool holds_a_lock(int infos, const char* name)
+{
+    static char info[1024];
+    const int file = openat(infos, name, O_RDONLY | O_CLOEXEC);
+    if (file == -1)
+        return true;
+    const ssize_t length = read(file, info, sizeof info - 1);
+    close(file);
+    if (length <= 0 || length == sizeof info - 1)
+        return true;
+    info[length] = '\0';
+    for (const char* line = info; *line != '\0'; line++)
+        if ((line == info || line[-1] == '\n') && starts_with(line, "lock:"))
+            return true;
+    return false;
+}
+
+// Whether descriptor NAME (FD) could let the process read the pipe PIPE (fd 1's target) itself, or holds
+// a lock on it: another descriptor of the pipe that is not write-only, a lock on any of them, or a
+// descriptor that is neither a pipe nor a path (a socket could carry a read end in flight, an io_uring
+// hold one). What cannot be told counts.
+bool may_read_or_lock(const Proc& proc, const char* name, int fd, const char* pipe)
+{
+    char target[64];
+    if (!target_of(proc.fds, name, target))
+        return true;
+    if (same_text(target, pipe))
+        return (fd != STDOUT_FILENO && (fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY) ||
+               holds_a_lock(proc.infos, name);
+    return !starts_with(target, "pipe:[") && !starts_with(target, "/");
+}
+
+// Whether any descriptor of the process may read the pipe PIPE or lock it, as above. A listing of
+// /proc/self/fd that lacks fd 1 or the two directories' own descriptors is not trusted.
+bool any_may_read_or_lock(const Proc& proc, const char* pipe)
+{
+    static char entries[1024];
+    int seen = 0;
     long size = 0;
-    // By number: musl 1.2.4 and later no longer declare getdents64, and glibc has no other name; its
-    // entries are laid out as struct dirent is here.
-    while ((size = syscall(SYS_getdents64, infos, entries, sizeof entries)) > 0) {
-        for (long at = 0; at < size;) {
-            const auto* entry =
-                reinterpret_cast<const struct dirent*>(reinterpret_cast<const char*>(entries) + at);
-            at += entry->d_reclen;
-            char* end = nullptr;
-            const long fd = strtol(entry->d_name, &end, 10);
-            if (*end != '\0' || end == entry->d_name || fd == STDOUT_FILENO || fd == infos)
-                continue;
-            const char* info = fdinfo(infos, entry->d_name);
-            if (info == nullptr || strstr(info, "\ntty-index:") != nullptr)
-                return true;
-            if (pipe && inode_of(info) == stdout_inode &&
-                (fcntl(static_cast<int>(fd), F_GETFL) & O_ACCMODE) != O_WRONLY)
+    while ((size = syscall(SYS_getdents64, proc.fds, entries, sizeof entries)) > 0) {
+        unsigned short length = 0;
+        for (long at = 0; at < size; at += length) {
+            memcpy(&length, entries + at + entry_length_at, sizeof length);
+            const char* name = entries + at + entry_name_at;
+            const int fd = descriptor(name);
+            const bool directory = fd == proc.fds || fd == proc.infos;
+            seen += directory || fd == STDOUT_FILENO ? 1 : 0;
+            if (fd != -1 && !directory && may_read_or_lock(proc, name, fd, pipe))
                 return true;
         }
     }
-    return size != 0;
+    return size != 0 || seen != 3;
 }
 
-bool same_object(const struct stat& a, const struct stat& b)
+bool on_procfs(int directory)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_rdev == b.st_rdev;
+    struct statfs filesystem = {};
+    return fstatfs(directory, &filesystem) == 0 && filesystem.f_type == proc_super_magic;
 }
 
-// Only a pipe's or FIFO's write-only end, or a pty slave open for writing, and only when this process
-// cannot read its own output: reopening anything else could reach another object (a new pty, another
-// controlling terminal), gain rights or drop a read end. Anything else is left as it is, and a write
-// that fails is lost like any failed write. INFOS is /proc/self/fdinfo; FLAGS are fd 1's.
-// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a directory and flags, not two descriptors
-void reopen_stdout_blocking(int infos, int flags)
+// FDS is /proc/self/fd, where "1" reopens the pipe. Opened non-blocking, so that the open never waits.
+void reopen_stdout_blocking(int fds)
 {
-    struct stat out = {};
-    if (fstat(STDOUT_FILENO, &out) == -1)
-        return;
-    const int access = flags & O_ACCMODE;
-    const bool pipe = S_ISFIFO(out.st_mode);
-    const bool pty_slave = S_ISCHR(out.st_mode) && major(out.st_rdev) >= first_pty_slave_major &&
-                           major(out.st_rdev) <= last_pty_slave_major;
-    const bool reopenable =
-        (pipe && access == O_WRONLY) || (pty_slave && (access == O_WRONLY || access == O_RDWR));
-    // A terminal that was hung up (vhangup) fails every write on its old descriptions; a new one would not.
-    if (!reopenable || write(STDOUT_FILENO, "", 0) != 0)
-        return;
-    // Replacing fd 1 closes it, which would release a lock held on it.
-    const char* info = fdinfo(infos, "1");
-    if (info == nullptr || strstr(info, "\nlock:") != nullptr ||
-        may_read_own_output(infos, pipe, inode_of(info)))
-        return;
-    // Opened non-blocking, so that the open itself never waits; cleared once the object is fd 1's.
-    const int own = openat(infos, "../fd/1", O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int own = openat(fds, "1", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (own == -1)
         return;
-    struct stat reopened = {};
-    // The parent's flags stay as they were on its description; this one keeps them all but O_NONBLOCK.
-    if (fstat(own, &reopened) == 0 && same_object(out, reopened) &&
-        fcntl(own, F_SETFL, flags & ~O_NONBLOCK) == 0)
+    // The original description is kept open, at a descriptor of its own, until exit.
+    if (fcntl(own, F_SETFL, 0) == 0 && fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3) != -1)
         dup2(own, STDOUT_FILENO);
     close(own);
 }
 
 [[gnu::constructor]] void give_stdout_a_blocking_description()
 {
-    // Most of the time standard output blocks, and there is nothing to do.
+    // Most of the time standard output blocks, and there is nothing to do. A pipe open for reading too is
+    // its own reader; one in packet mode (O_DIRECT) would not be reopened in that mode.
     const int flags = fcntl(STDOUT_FILENO, F_GETFL);
-    if (flags == -1 || (flags & O_NONBLOCK) == 0)
+    if (flags == -1 || (flags & (O_NONBLOCK | O_ACCMODE | O_DIRECT)) != (O_NONBLOCK | O_WRONLY))
         return;
     // Only the real /proc: a directory mounted over it could hide descriptors.
-    const int infos = open("/proc/self/fdinfo", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (infos == -1)
-        return;
-    struct statfs filesystem = {};
-    if (fstatfs(infos, &filesystem) == 0 && filesystem.f_type == proc_super_magic)
-        reopen_stdout_blocking(infos, flags);
-    close(infos);
+    const Proc proc = {open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC),
+                       open("/proc/self/fdinfo", O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    char pipe[64];
+    if (proc.fds != -1 && proc.infos != -1 && on_procfs(proc.fds) && on_procfs(proc.infos) &&
+        target_of(proc.fds, "1", pipe) && starts_with(pipe, "pipe:[") && !any_may_read_or_lock(proc, pipe))
+        reopen_stdout_blocking(proc.fds);
+    if (proc.infos != -1)
+        close(proc.infos);
+    if (proc.fds != -1)
+        close(proc.fds);
 }
 
 }  // namespace

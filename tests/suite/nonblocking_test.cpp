@@ -70,53 +70,6 @@ TEST(LinuxNonBlocking, FullPipeWithSlowReaderLosesNothing)
     EXPECT_TRUE(same_bytes(received, *filler + expected_output()));
 }
 
-// A FIFO open only for writing is reached again like a pipe: the same FIFO, with the same rights. Its
-// reader is another process, which reads late.
-TEST(LinuxNonBlocking, FullFifoWithSlowReaderLosesNothing)
-{
-    const Fifo fifo;
-    ASSERT_FALSE(fifo.path.empty());
-    // The reader first: without one, a FIFO cannot be opened for writing without waiting.
-    const int reader = open(fifo.path.c_str(), O_RDONLY | O_NONBLOCK);
-    const int writer = open(fifo.path.c_str(), O_WRONLY | O_NONBLOCK);
-    ASSERT_NE(reader, -1);
-    ASSERT_NE(writer, -1);
-    ASSERT_EQ(fcntl(reader, F_SETFL, 0), 0);
-    const auto filler = fill_one_page_nonblocking(writer);
-    ASSERT_TRUE(filler.has_value());
-
-    std::string received;
-    const Outcome outcome = run_with_slow_reader(Launch(), writer, reader, received);
-    close(reader);
-
-    EXPECT_TRUE(exited_cleanly(outcome));
-    EXPECT_TRUE(same_bytes(received, *filler + expected_output()));
-}
-
-TEST(LinuxNonBlocking, FullTerminalWithSlowReaderLosesNothing)
-{
-    Pty pty;
-    ASSERT_FALSE(pty.slave_path.empty());
-    const auto filler = fill(pty.slave);
-    ASSERT_TRUE(filler.has_value());
-    ASSERT_EQ(fcntl(pty.slave, F_SETFL, fcntl(pty.slave, F_GETFL) | O_NONBLOCK), 0);
-
-    Launch launch;
-    const int slave = pty.slave;
-    launch.in_child = [slave] {
-        must(setsid(), "setsid");
-        redirect_stdout(slave);
-    };
-    launch.close_in_parent.push_back(pty.slave);
-    pty.slave = -1;
-    std::string received;
-    const Outcome outcome = run_inutil_once_it_waits(
-        launch, [&received, master = pty.master](bool) { received = read_until_end(master); });
-
-    EXPECT_TRUE(exited_cleanly(outcome));
-    EXPECT_TRUE(same_bytes(received, *filler + with_crlf_line_ends(expected_output())));
-}
-
 TEST(LinuxNonBlocking, SharedFlagsStayAsTheParentLeftThem)
 {
     int ends[2];
@@ -414,40 +367,5 @@ TEST_P(InheritedFileAsRoot, FullPipeWithSlowReaderLosesNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Linux, InheritedFileAsRoot, testing::ValuesIn(inherited_file_cases), CaseName());
-
-// A lock taken on standard output before exec stays held while the program runs: replacing fd 1
-// would release it while the program still waits to write.
-TEST(LinuxNonBlocking, LockOnStandardOutputIsKept)
-{
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    ASSERT_TRUE(fill(ends[1]).has_value());
-    ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
-    Launch launch;
-    const int write_end = ends[1];
-    launch.in_child = [write_end] {
-        redirect_stdout(write_end);
-        must(flock(STDOUT_FILENO, LOCK_EX | LOCK_NB), "flock standard output");
-    };
-    launch.close_in_parent.push_back(ends[1]);
-    bool lock_was_free = false;
-    const Outcome outcome =
-        run_inutil_once_it_waits(launch, [&lock_was_free, read_end = ends[0]](bool blocked) {
-            if (blocked) {
-                // Another description of the same pipe contends for the same lock.
-                const std::string same_pipe = "/proc/self/fd/" + std::to_string(read_end);
-                const int other = open(same_pipe.c_str(), O_WRONLY | O_NONBLOCK);
-                if (other == -1)
-                    ADD_FAILURE() << "cannot open " << same_pipe << " to contend for the lock";
-                lock_was_free = other != -1 && flock(other, LOCK_EX | LOCK_NB) == 0;
-                close(other);
-            }
-            read_until_end(read_end);
-        });
-    close(ends[0]);
-
-    EXPECT_TRUE(exited_cleanly(outcome));
-    EXPECT_FALSE(lock_was_free) << "the lock on standard output was released while the program ran";
-}
 
 }  // namespace
