@@ -17,11 +17,14 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/personality.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -249,7 +252,7 @@ std::string on_reader_in_flight(bool plain)
 // A FIFO, or a pipe, whose writer's description the program alone holds (as after a shell's "> fifo"),
 // with a watcher that takes the writer's close for the end of the output. A pipe's descriptions from
 // pipe() tell a watcher nothing: this one is opened anew, through procfs, like the FIFO by its name.
-std::string on_watched_writer(bool fifo, bool plain)
+std::string on_watched_writer(bool fifo, bool plain, rlim_t descriptors = 0)
 {
     const Fifo named;
     int ends[2] = {-1, -1};
@@ -269,7 +272,12 @@ std::string on_watched_writer(bool fifo, bool plain)
         return not_set_up("a FIFO or pipe, its reader and writer, a watcher");
     Launch launch;
     launch.plain = plain;
-    launch.in_child = [writer = ends[1]] { redirect_stdout(writer); };
+    launch.in_child = [writer = ends[1], descriptors] {
+        redirect_stdout(writer);
+        const rlimit limit = {descriptors, descriptors};
+        if (descriptors != 0)
+            must(setrlimit(RLIMIT_NOFILE, &limit), "setrlimit RLIMIT_NOFILE");
+    };
     launch.close_in_parent.push_back(ends[1]);
     launch.drain_fd = ends[0];
     int closes = -1;
@@ -288,6 +296,89 @@ std::string on_watched_writer(bool fifo, bool plain)
     close(ends[0]);
     return ending(outcome) + "; " + arrived(outcome.out, expected_output()) + "; the watcher had seen " +
            std::to_string(closes) + " writer close before the program's exit";
+}
+
+// The same watched pipe, with the program allowed from 5 to 10 descriptors: whichever step of the care the
+// limit stops, no description of the pipe may be closed before the program's exit.
+std::string on_watched_pipe_short_of_descriptors(bool plain)
+{
+    std::string effects;
+    std::string first;
+    for (rlim_t descriptors = 5; descriptors <= 10; descriptors++) {
+        const std::string effect = on_watched_writer(false, plain, descriptors);
+        if (first.empty())
+            first = effect;
+        if (effect != first)
+            effects += "; with " + std::to_string(descriptors) + " descriptors, " + effect;
+    }
+    return "with 5 descriptors, " + first + (effects.empty() ? "; the same with up to 10" : effects);
+}
+
+// A full pipe whose description on standard output signals its owner, the program itself, when room
+// comes back (O_ASYNC); its reader reads once the program waits to write or has ended. SIGIO ends a
+// program that does not expect it; the plain program has ended before any room comes back.
+std::string on_pipe_signalling_its_owner(bool plain)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) == -1 || !fill_one_page_nonblocking(ends[1]).has_value())
+        return not_set_up("a full pipe");
+    Launch launch;
+    launch.plain = plain;
+    launch.in_child = [write_end = ends[1]] {
+        redirect_stdout(write_end);
+        must(fcntl(STDOUT_FILENO, F_SETOWN, getpid()), "F_SETOWN to the program");
+        must(fcntl(STDOUT_FILENO, F_SETFL, O_NONBLOCK | O_ASYNC), "F_SETFL O_NONBLOCK | O_ASYNC");
+    };
+    launch.close_in_parent.push_back(ends[1]);
+    const Outcome outcome =
+        run_inutil_once_it_waits(launch, [read_end = ends[0]](bool) { read_until_end(read_end); });
+    close(ends[0]);
+    return ending(outcome);
+}
+
+// Another process's /proc/PID/fd or /proc/PID/fdinfo, bound over the program's own in a mount namespace
+// of the program's (which a parent may make unprivileged, in a user namespace): procfs all the same. That
+// other process holds another pipe at its fd 1, and /dev/null at the descriptors the program opens
+// first. With fdinfo, the program's own pipe has a POSIX lock through standard output.
+std::string on_procfs_of_another_process(const char* directory, bool plain)
+{
+    const DrainedPipe own;
+    int other[2];
+    if (own.ends[0] == -1 || pipe2(other, O_CLOEXEC) == -1)
+        return not_set_up("two pipes");
+    Launch launch;
+    launch.plain = plain;
+    own.take(launch, [directory, other_write = other[1]] {
+        if (std::string(directory) == "fdinfo")
+            record_lock(STDOUT_FILENO);
+        must(unshare(CLONE_NEWNS), "unshare a mount namespace");
+        must(mount(nullptr, "/proc", nullptr, MS_REC | MS_PRIVATE, nullptr), "make /proc private");
+        const pid_t program = getpid();
+        const pid_t other_process = must(fork(), "fork the other process");
+        if (other_process == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            dup2(other_write, STDOUT_FILENO);
+            close_range(3, ~0U, 0);
+            for (int fd = 3; fd < 12; fd++)
+                open("/dev/null", O_RDONLY);
+            if (getppid() == program)
+                pause();
+            _exit(0);
+        }
+        const std::string others = "/proc/" + std::to_string(other_process) + "/" + directory;
+        const std::string its_own = "/proc/" + std::to_string(program) + "/" + directory;
+        must(mount(others.c_str(), its_own.c_str(), nullptr, MS_BIND, nullptr),
+             "bind the other's over its own");
+    });
+    std::string lock = "the program never came to exit";
+    launch.at_exit = [&lock, read_end = own.ends[0]](pid_t) { lock = lock_met_by(read_end); };
+    const Outcome outcome = run_inutil(launch);
+    close(other[1]);
+    const std::string elsewhere = read_until_end(other[0]);
+    close(other[0]);
+    return ending(outcome) + "; " + arrived(outcome.out, expected_output()) +
+           "; the other process's pipe got " + std::to_string(elsewhere.size()) +
+           " bytes; at its exit the program's pipe had " + lock;
 }
 
 // Another process is inside epoll_ctl on an epoll that the program inherits, adding a file of a file
@@ -408,6 +499,11 @@ const HarmCase harm_cases[] = {
      "exited with status 0; the whole output arrived; the watcher had seen 0 writer close before the "
      "program's "
      "exit"},
+    {"PipeWatchedWhileShortOfDescriptors", on_watched_pipe_short_of_descriptors,
+     "with 5 descriptors, exited with status 0; the whole output arrived; the watcher had seen 0 writer "
+     "close "
+     "before the program's exit; the same with up to 10"},
+    {"PipeSignallingItsOwner", on_pipe_signalling_its_owner, "exited with status 0"},
 };
 
 class CareDoesNoHarm : public testing::TestWithParam<HarmCase> {};
@@ -422,6 +518,12 @@ INSTANTIATE_TEST_SUITE_P(Linux, CareDoesNoHarm, testing::ValuesIn(harm_cases), C
 // FUSE mounts need root.
 const HarmCase harm_cases_as_root[] = {
     {"EpollHeldByAStalledPoll", on_epoll_held_by_a_stalled_poll, "exited with status 0"},
+    {"ProcFdOfAnotherProcess", [](bool plain) { return on_procfs_of_another_process("fd", plain); },
+     "exited with status 0; the whole output arrived; the other process's pipe got 0 bytes; at its exit the "
+     "program's pipe had no lock"},
+    {"ProcFdinfoOfAnotherProcess", [](bool plain) { return on_procfs_of_another_process("fdinfo", plain); },
+     "exited with status 0; the whole output arrived; the other process's pipe got 0 bytes; at its exit the "
+     "program's pipe had a record lock"},
     {"FifoOfAStallingFileSystem", on_fifo_of_a_stalling_file_system,
      "the plain program first exited with status 0; then exited with status 0; the whole output arrived"},
 };
