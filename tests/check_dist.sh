@@ -17,7 +17,7 @@ fail() { echo "FAILED: $*"; failed=1; }
 (cd "$dist" && sha256sum -c --strict SHA256SUMS) || fail "SHA256SUMS does not match the artifacts"
 expected=$(cut -d' ' -f1 "$artifacts" | sort)
 listed=$(cut -d' ' -f3 "$dist/SHA256SUMS" | sort)
-present=$(find "$dist" -mindepth 1 -maxdepth 1 ! -name SHA256SUMS -printf '%f\n' | sort)
+present=$(find "$dist" -mindepth 1 -maxdepth 1 ! -name SHA256SUMS ! -name SHA256SUMS.asc -printf '%f\n' | sort)
 [[ $listed == "$expected" ]] || fail "SHA256SUMS lists other artifacts than the table of targets makes:
 $(diff <(echo "$expected") <(echo "$listed"))"
 [[ $present == "$expected" ]] || fail "$dist holds other files than the table of targets makes:
