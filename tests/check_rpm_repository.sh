@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The RPM repository as users of rpm and dnf meet it, on this machine: installing needs a Fedora root,
+# which this network cannot reach. rpm -K, with the repository's key imported, finds each package's
+# signature good; dnf, given the README's .repo file (gpgcheck and repo_gpgcheck on), fetches the key
+# and each machine's signed metadata over loopback HTTP and finds the package, and refuses the
+# metadata when a byte of repomd.xml has changed. rpm and dnf keep everything under WORK_DIR.
+#   check_rpm_repository.sh SOURCE_DIR SIGNED_DIR WORK_DIR PYTHON
+# SIGNED_DIR is what make_signed_release.sh made.
+set -uo pipefail
+source_dir=$1
+signed=$2
+work=$3
+python=$4
+rm -rf "$work"
+mkdir -p "$work/served/tampered" "$work/home"
+# shellcheck source=tests/signed_checks.sh
+. "$source_dir/tests/signed_checks.sh"
+version=$(< "$signed/version")
+failed=0
+pass() { echo "PASS $*"; }
+fail() { echo "FAIL $*"; failed=1; }
+
+ln -s "$signed/repos/rpm" "$work/served/rpm"
+cp -a "$signed/repos/rpm" "$work/served/tampered/rpm"
+serve_on_loopback "$python" "$work/served" "$work/http.log" || exit 1
+
+# Debian's rpm keeps its database below HOME unless told where.
+rpm_here() {
+    HOME=$work/home rpm --dbpath "$work/rpmdb" "$@"
+}
+rpm_here --import "$signed/repos/rpm/RPM-GPG-KEY-inutil" || fail "rpm --import RPM-GPG-KEY-inutil"
+for package in "$signed"/repos/rpm/*/*.rpm; do
+    output=$(rpm_here -K "$package" 2>&1)
+    if [[ $output == "$package: digests signatures OK" ]]; then
+        pass "rpm -K ${package##*/}"
+    else
+        fail "rpm -K ${package##*/}: $output"
+    fi
+done
+
+# dnf with the README's .repo file for the repository at BASE_URL, and nothing of this machine's.
+dnf_here() {  # NAME BASE_URL DNF_ARGUMENTS...
+    local name=$1 base=$2
+    shift 2
+    mkdir -p "$work/$name/repos.d"
+    readme_block "$source_dir" "### Fedora, RHEL: the RPM repository" "$base" > "$work/$name/repos.d/inutil.repo"
+    printf '[main]\n' > "$work/$name/dnf.conf"
+    dnf --config="$work/$name/dnf.conf" --installroot="$work/$name/root" --setopt=reposdir="$work/$name/repos.d" \
+        --releasever=40 --assumeyes "$@" 2>&1
+}
+
+for arch in "$signed"/repos/rpm/*/; do
+    arch=$(basename "$arch")
+    output=$(dnf_here "dnf-$arch" "$BASE_URL" --forcearch="$arch" repoquery inutil)
+    if grep -qx "inutil-0:$version-1.$arch" <<< "$output" && grep -q '^Importing GPG key' <<< "$output"; then
+        pass "dnf repoquery, $arch"
+    else
+        fail "dnf repoquery, $arch: no inutil-0:$version-1.$arch, or no key imported, in:"
+        printf '%s\n' "$output" | sed 's/^/    /'
+    fi
+done
+
+repomd=$work/served/tampered/rpm/x86_64/repodata/repomd.xml
+flip_low_bit "$repomd" "$(first_digit_after "$repomd" '<revision>')"
+output=$(dnf_here dnf-tampered "$BASE_URL/tampered" --forcearch=x86_64 repoquery inutil)
+status=$?
+if ((status != 0)) && grep -q 'repomd.xml GPG signature verification error' <<< "$output"; then
+    pass "dnf refuses a changed repomd.xml"
+else
+    fail "dnf took a changed repomd.xml, or refused it for another reason:"
+    printf '%s\n' "$output" | sed 's/^/    /'
+fi
+exit "$failed"
