@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The APT repository as a user of Debian SUITE meets it: in a fresh minimal root that mmdebstrap makes
 # (with man-db, and curl to fetch the keyring), the README's lines add the repository, served over
-# loopback HTTP, and install inutil; then apt_in_root.sh takes it through an upgrade, a purge and a
-# repository signed by another key. mmdebstrap unmounts and removes the root when the steps end, also
-# when they fail or are interrupted; the server ends with this script, however it ends.
+# loopback HTTP, and install inutil; then apt_in_root.sh takes it through a repository signed by
+# another key, an upgrade and a purge. mmdebstrap unmounts and removes the root when the steps end,
+# also when they fail or are interrupted; the server ends with this script, however it ends.
 #   check_apt_repository.sh SUITE SOURCE_DIR SIGNED_DIR WORK_DIR PYTHON
 # SIGNED_DIR is what make_signed_release.sh made.
 set -euo pipefail
@@ -25,6 +25,12 @@ cat "$work/add-repository.sh"
 # shellcheck disable=SC2016 # "$1" is the root, which mmdebstrap gives its hook
 hook=$(printf 'bash %q "$1" %q %q %q' "$source_dir/tests/apt_in_root.sh" "$work/add-repository.sh" "$work/served" "$signed")
 started=$SECONDS
-TMPDIR=$work mmdebstrap --variant=minbase --include=man-db,curl --customize-hook="$hook" \
-    "$suite" /dev/null http://deb.debian.org/debian
+# In the background, so that a signal reaches this script at once: on its way out, it ends the server
+# and tells mmdebstrap, which cleans up once its steps have failed, and waits for it. Were this script
+# killed outright, the kernel would do the telling.
+TMPDIR=$work setpriv --pdeathsig TERM mmdebstrap --variant=minbase --include=man-db,curl \
+    --customize-hook="$hook" "$suite" /dev/null http://deb.debian.org/debian &
+bootstrap=$!
+trap 'kill "$server" "$bootstrap" 2> /dev/null; wait "$bootstrap"' EXIT
+wait "$bootstrap"
 echo "the root of Debian $suite, made, used and removed in $((SECONDS - started)) s"
