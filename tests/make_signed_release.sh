@@ -42,8 +42,7 @@ version=$(basename "$source_tarball" .tar.gz)
 version=${version#inutil-}
 echo "$version" > "$work/version"
 cp -a "$dist" "$work/dist"
-SOURCE_DATE_EPOCH=$(git -C "$source_dir" log -1 --format=%ct) sign_release "$release_key" "$work/keys/release.asc" \
-    "$work/dist" "$work/repos"
+sign_release "$release_key" "$work/keys/release.asc" "$work/dist" "$work/repos"
 
 # The newer version: the source of the release with its last number raised, dated now (apt takes no
 # Release file dated in the future).
