@@ -39,13 +39,19 @@ for package in "$signed"/repos/rpm/*/*.rpm; do
 done
 
 # dnf with the README's .repo file for the repository at BASE_URL, and nothing of this machine's.
+# Its key handling (gpgme) starts gpg-agents, puts their sockets below /run/user and writes below
+# root's home, whatever HOME says: it runs in namespaces of its own, where /run and /root are empty
+# file systems that end with it, and so does every process it leaves.
 dnf_here() {  # NAME BASE_URL DNF_ARGUMENTS...
     local name=$1 base=$2
     shift 2
     mkdir -p "$work/$name/repos.d"
     readme_block "$source_dir" "### Fedora, RHEL: the RPM repository" "$base" > "$work/$name/repos.d/inutil.repo"
     printf '[main]\n' > "$work/$name/dnf.conf"
-    dnf --config="$work/$name/dnf.conf" --installroot="$work/$name/root" --setopt=reposdir="$work/$name/repos.d" \
+    # shellcheck disable=SC2016 # expanded by the namespace's shell
+    unshare --pid --fork --mount-proc sh -ec 'mount -t tmpfs tmpfs /run; mkdir -p -m 700 "/run/user/$(id -u)"
+            mount -t tmpfs tmpfs /root; exec "$@"' sh \
+        dnf --config="$work/$name/dnf.conf" --installroot="$work/$name/root" --setopt=reposdir="$work/$name/repos.d" \
         --releasever=40 --assumeyes "$@" 2>&1
 }
 

@@ -17,7 +17,7 @@ work=$(realpath -e "$work")
 GNUPGHOME=$work/gnupg
 export GNUPGHOME
 mkdir -m 700 "$GNUPGHOME"
-trap 'gpgconf --kill all; rm -rf "$GNUPGHOME"' EXIT
+trap 'gpgconf --kill all; gpgconf --remove-socketdir 2> /dev/null; rm -rf "$GNUPGHOME"' EXIT
 trap 'exit 130' INT TERM
 gpg --batch --quiet --passphrase '' --quick-gen-key 'inutil test key, refused <refused@inutil.invalid>' ed25519 sign never
 gpg --batch --armor --export-secret-keys > "$work/secret-in-tree.asc"

@@ -18,7 +18,7 @@ unset SOURCE_DATE_EPOCH
 GNUPGHOME=$work/gnupg
 export GNUPGHOME
 mkdir -m 700 "$GNUPGHOME"
-trap 'gpgconf --kill all; rm -rf "$GNUPGHOME"' EXIT
+trap 'gpgconf --kill all; gpgconf --remove-socketdir 2> /dev/null; rm -rf "$GNUPGHOME"' EXIT
 trap 'exit 130' INT TERM
 
 # A key of the kind the project's is (RSA 4096, signing only): its public half in keys/NAME.asc, its
