@@ -80,13 +80,13 @@ struct DrainedPipe {
 
     // Makes the launch write here; NEXT runs in the child afterwards. The child keeps no descriptor of the
     // pipe but standard output: its reader is this process alone, and no close at exec drops a lock.
-    void take(
-        Launch& launch, std::function<void()> next = [] {}) const
+    void take(Launch& launch, std::function<void()> next = nullptr) const
     {
         launch.in_child = [read_end = ends[0], write_end = ends[1], next] {
             close(read_end);
             redirect_stdout(write_end);
-            next();
+            if (next)
+                next();
         };
         launch.close_in_parent.push_back(ends[1]);
         launch.drain_fd = ends[0];
