@@ -18,7 +18,6 @@
 // care can avoid is its own size: an address-space limit set at the plain program's very need stops it.
 #include <fcntl.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -27,6 +26,7 @@ namespace {
 
 constexpr long proc_super_magic = 0x9fa0;  // PROC_SUPER_MAGIC, <linux/magic.h>
 constexpr unsigned long long not_a_number = ~0ULL;
+constexpr unsigned statx_inode = 0x100;  // STATX_INO, which musl before 1.2.5 lacks
 
 // Where getdents64 puts an entry's length and name (struct linux_dirent64: inode, offset, length, type,
 // name); musl 1.2.4 and later no longer declare the call or the struct.
@@ -46,10 +46,10 @@ struct Proc {
 // Plain loops rather than the C library's string functions: the start-up runs on whatever stack the
 // process was given, and a library's search routine may reserve kilobytes of it.
 
-// TEXT past PREFIX, when it begins with PREFIX; null else.
+// TEXT past PREFIX, when it begins with PREFIX; null else, and for a null TEXT.
 const char* after(const char* text, const char* prefix)
 {
-    while (*prefix != '\0')
+    while (text != nullptr && *prefix != '\0')
         if (*text++ != *prefix++)
             return nullptr;
     return text;
@@ -150,8 +150,23 @@ bool all_leave_pipe_free(const Proc& proc, unsigned long long pipe)
 
 bool on_procfs(int directory)
 {
-    struct statfs filesystem = {};
+    static struct statfs filesystem;
     return directory != -1 && fstatfs(directory, &filesystem) == 0 && filesystem.f_type == proc_super_magic;
+}
+
+// The inode number of descriptor FD, from the kernel's struct statx, which is the same on every
+// architecture: 256 bytes, the mask of what it holds first, the inode number at byte 32. The C library's
+// fstat may set hundreds of bytes of the stack aside for it.
+unsigned long long inode_of(int fd)
+{
+    alignas(8) static unsigned char status[256];
+    unsigned mask = 0;
+    unsigned long long inode = 0;
+    if (syscall(SYS_statx, fd, "", AT_EMPTY_PATH, statx_inode, status) != 0)
+        return not_a_number;
+    memcpy(&mask, status, sizeof mask);
+    memcpy(&inode, status + 32, sizeof inode);
+    return (mask & statx_inode) != 0 ? inode : not_a_number;
 }
 
 // FDS is /proc/self/fd, where "1" reopens the pipe: non-blocking, so that the open never waits. Every
@@ -177,14 +192,11 @@ void reopen_stdout_blocking(int fds)
     Proc proc = {open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC),
                  open("/proc/self/fdinfo", O_RDONLY | O_DIRECTORY | O_CLOEXEC), -1, not_a_number};
     int test[2] = {-1, -1};
-    static struct stat made;
-    const char* target = nullptr;
-    if (on_procfs(proc.fds) && on_procfs(proc.infos) && pipe2(test, O_CLOEXEC) == 0 &&
-        fstat(test[0], &made) == 0 && (target = target_of(proc.fds, "1")) != nullptr) {
+    if (on_procfs(proc.fds) && on_procfs(proc.infos) && pipe2(test, O_CLOEXEC) == 0) {
         proc.test = test[0];
-        proc.test_inode = made.st_ino;
-        const unsigned long long pipe = number_at(after(target, "pipe:["), ']');
-        if (pipe != not_a_number && all_leave_pipe_free(proc, pipe))
+        proc.test_inode = inode_of(test[0]);
+        const unsigned long long pipe = number_at(after(target_of(proc.fds, "1"), "pipe:["), ']');
+        if (proc.test_inode != not_a_number && pipe != not_a_number && all_leave_pipe_free(proc, pipe))
             reopen_stdout_blocking(proc.fds);
     }
     const int opened[] = {test[0], test[1], proc.infos, proc.fds};
