@@ -3,9 +3,11 @@
 # then (status 1, no output), and its services held that test's pipes open.
 #   cmake -D ACTION=start|stop -D "WINESERVER=env WINEPREFIX=... wineserver" -D "WINE=env ... wine64"
 #         -D WORK_DIR=dir -P wine_session.cmake
-# start: a server of the prefix's own, kept up between the programs (and gone by itself 10 minutes
-# after the last, should the run be cut short), then the prefix made, or brought up to date, and its
-# services started, by Wine's boot. Their output goes to files in WORK_DIR, which they may keep open.
+# start: a server of the prefix's own, kept up between the programs, then the prefix made, or brought
+# up to date, and its services started, by Wine's boot. Their output goes to files in WORK_DIR, which
+# they may keep open. The server stays in the test run's process group, so that an interrupted run
+# (Ctrl-C) ends it, and with it every program of the session; should the run end otherwise without
+# stop, it ends by itself 10 minutes after the last program.
 # stop: ends the server and whatever still runs in the prefix.
 cmake_minimum_required(VERSION 3.25)
 
@@ -18,14 +20,24 @@ endif()
 # The server needs the prefix's folder, which Wine's boot would make only after it.
 string(REGEX MATCH "WINEPREFIX=[^;]+" prefix_setting "${WINE}")
 string(REPLACE "WINEPREFIX=" "" prefix "${prefix_setting}")
+# Wine counts a prefix as up to date once its boot has begun, so one whose boot was cut short would
+# stay without half of its files ("could not load kernel32.dll"): the prefix bears a mark while no
+# boot is under way, and one without it is made anew.
+set(boot_finished ${prefix}/.boot-finished)
+if(NOT EXISTS ${boot_finished})
+    file(REMOVE_RECURSE ${prefix})
+endif()
+file(REMOVE ${boot_finished})
 file(MAKE_DIRECTORY ${WORK_DIR} ${prefix})
-function(run_logged step)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE status
-        INPUT_FILE /dev/null OUTPUT_FILE ${WORK_DIR}/${step}.log ERROR_FILE ${WORK_DIR}/${step}.log)
-    if(NOT status STREQUAL "0")
-        file(READ ${WORK_DIR}/${step}.log log)
-        message(FATAL_ERROR "${ARGN}: ${status}\n${log}")
-    endif()
-endfunction()
-run_logged(server ${WINESERVER} -p600)
-run_logged(boot ${WINE} wineboot --init)
+execute_process(COMMAND sh -c "\"$@\" --foreground --persistent=600 < /dev/null > server.log 2>&1 & echo $!" sh
+        ${WINESERVER}
+    WORKING_DIRECTORY ${WORK_DIR} OUTPUT_VARIABLE server_pid OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND ${WINE} wineboot --init RESULT_VARIABLE status
+    INPUT_FILE /dev/null OUTPUT_FILE ${WORK_DIR}/boot.log ERROR_FILE ${WORK_DIR}/boot.log)
+# Without the server, Wine's boot would have started one of its own, which no interrupt would reach.
+if(NOT status STREQUAL "0" OR NOT EXISTS /proc/${server_pid})
+    file(READ ${WORK_DIR}/server.log server_log)
+    file(READ ${WORK_DIR}/boot.log boot_log)
+    message(FATAL_ERROR "${WINE} wineboot --init: ${status}\n${boot_log}\nserver (${server_pid}):\n${server_log}")
+endif()
+file(TOUCH ${boot_finished})
