@@ -39,9 +39,10 @@ for package in "$signed"/repos/rpm/*/*.rpm; do
 done
 
 # dnf with the README's .repo file for the repository at BASE_URL, and nothing of this machine's.
-# Its key handling (gpgme) starts gpg-agents, puts their sockets below /run/user and writes below
-# root's home, whatever HOME says: it runs in namespaces of its own, where /run and /root are empty
-# file systems that end with it, and so does every process it leaves.
+# Its key handling (gpgme) starts gpg-agents and puts their sockets below /run/user: it runs in
+# namespaces of its own, where /run is an empty file system that ends with it, and so does every
+# process it leaves. The home folder stays where it is, since the work may be below it (/root/inutil
+# in a fresh root); that dnf leaves nothing there is checked below.
 dnf_here() {  # NAME BASE_URL DNF_ARGUMENTS...
     local name=$1 base=$2
     shift 2
@@ -50,11 +51,13 @@ dnf_here() {  # NAME BASE_URL DNF_ARGUMENTS...
     printf '[main]\n' > "$work/$name/dnf.conf"
     # shellcheck disable=SC2016 # expanded by the namespace's shell
     unshare --pid --fork --mount-proc sh -ec 'mount -t tmpfs tmpfs /run; mkdir -p -m 700 "/run/user/$(id -u)"
-            mount -t tmpfs tmpfs /root; exec "$@"' sh \
+            exec "$@"' sh \
         dnf --config="$work/$name/dnf.conf" --installroot="$work/$name/root" --setopt=reposdir="$work/$name/repos.d" \
         --releasever=40 --assumeyes "$@" 2>&1
 }
 
+home=$(getent passwd "$(id -u)" | cut -d: -f6)
+home_before=$(ls -A "$home")
 for arch in "$signed"/repos/rpm/*/; do
     arch=$(basename "$arch")
     output=$(dnf_here "dnf-$arch" "$BASE_URL" --forcearch="$arch" repoquery inutil)
@@ -75,5 +78,10 @@ if ((status != 0)) && grep -q 'repomd.xml GPG signature verification error' <<< 
 else
     fail "dnf took a changed repomd.xml, or refused it for another reason:"
     printf '%s\n' "$output" | sed 's/^/    /'
+fi
+if [[ $(ls -A "$home") == "$home_before" ]]; then
+    pass "dnf left nothing in $home"
+else
+    fail "dnf left in $home: $(comm -13 <(echo "$home_before") <(ls -A "$home") | tr '\n' ' ')"
 fi
 exit "$failed"
