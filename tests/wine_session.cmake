@@ -11,15 +11,29 @@
 # stop: ends the server and whatever still runs in the prefix.
 cmake_minimum_required(VERSION 3.25)
 
-# A session left from a run that was cut short would be the one the programs meet.
+string(REGEX MATCH "WINEPREFIX=[^;]+" prefix_setting "${WINE}")
+string(REPLACE "WINEPREFIX=" "" prefix "${prefix_setting}")
+
+# A session left from a run that was cut short would be the one the programs meet. Once the server
+# has ended, the folder it made for its socket outside the build tree, server-<device>-<inode> of
+# the prefix (below /tmp/.wine-<uid>, /tmp/wine-XXXXXX or /run/user/<uid>/wine, by Wine's version),
+# is left with a lock file alone: it goes, and so does the folder above it once empty.
 execute_process(COMMAND ${WINESERVER} --kill OUTPUT_QUIET ERROR_QUIET)
+execute_process(COMMAND ${WINESERVER} --wait OUTPUT_QUIET ERROR_QUIET)
+if(EXISTS ${prefix})
+    execute_process(COMMAND sh -c [[
+        id=$(stat -c %D-%i "$1")
+        name=server-${id%-*}-$(printf %x "${id#*-}")
+        for folder in "/tmp/.wine-$(id -u)/$name" /tmp/wine-*/"$name" "/run/user/$(id -u)/wine/$name"; do
+            [ -d "$folder" ] && rm -f "$folder/lock" && rmdir "$folder" && rmdir "${folder%/*}" 2> /dev/null
+        done
+        true]] sh ${prefix})
+endif()
 if(ACTION STREQUAL "stop")
     return()
 endif()
 
 # The server needs the prefix's folder, which Wine's boot would make only after it.
-string(REGEX MATCH "WINEPREFIX=[^;]+" prefix_setting "${WINE}")
-string(REPLACE "WINEPREFIX=" "" prefix "${prefix_setting}")
 # Wine counts a prefix as up to date once its boot has begun, so one whose boot was cut short would
 # stay without half of its files ("could not load kernel32.dll"): the prefix bears a mark while no
 # boot is under way, and one without it is made anew.
