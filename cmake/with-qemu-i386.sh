@@ -20,6 +20,10 @@ case $("$1" --version) in
         export QEMU_RESERVED_VA QEMU_PAGESIZE ;;
 esac
 
+# The kernel refuses a user namespace inside a chroot, and where user namespaces are turned off.
+unshare --user --map-root-user true 2> /dev/null ||
+    { echo "with-qemu-i386.sh: no user namespace can be made here (none in a chroot, nor where they are turned off)" >&2; exit 1; }
+
 # The header of a 32-bit little-endian ELF program or shared object (e_type 2 or 3) for i386
 # (e_machine 3), with its mask; F opens the interpreter now, so it need not be found when a program starts.
 # shellcheck disable=SC2016 # expanded in the namespace
