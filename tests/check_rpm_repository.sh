@@ -57,6 +57,7 @@ dnf_here() {  # NAME BASE_URL DNF_ARGUMENTS...
 }
 
 home=$(getent passwd "$(id -u)" | cut -d: -f6)
+[[ -n $home && -d $home ]] || fail "no home folder to watch for what dnf leaves (getent passwd $(id -u): '$home')"
 home_before=$(ls -A "$home")
 for arch in "$signed"/repos/rpm/*/; do
     arch=$(basename "$arch")
@@ -79,7 +80,7 @@ else
     fail "dnf took a changed repomd.xml, or refused it for another reason:"
     printf '%s\n' "$output" | sed 's/^/    /'
 fi
-if [[ $(ls -A "$home") == "$home_before" ]]; then
+if [[ -d $home && $(ls -A "$home") == "$home_before" ]]; then
     pass "dnf left nothing in $home"
 else
     fail "dnf left in $home: $(comm -13 <(echo "$home_before") <(ls -A "$home") | tr '\n' ' ')"
