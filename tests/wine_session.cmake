@@ -33,7 +33,6 @@ if(ACTION STREQUAL "stop")
     return()
 endif()
 
-# The server needs the prefix's folder, which Wine's boot would make only after it.
 # Wine counts a prefix as up to date once its boot has begun, so one whose boot was cut short would
 # stay without half of its files ("could not load kernel32.dll"): the prefix bears a mark while no
 # boot is under way, and one without it is made anew.
@@ -42,6 +41,7 @@ if(NOT EXISTS ${boot_finished})
     file(REMOVE_RECURSE ${prefix})
 endif()
 file(REMOVE ${boot_finished})
+# The server needs the prefix's folder, which Wine's boot would make only after it.
 file(MAKE_DIRECTORY ${WORK_DIR} ${prefix})
 execute_process(COMMAND sh -c "\"$@\" --foreground --persistent=600 < /dev/null > server.log 2>&1 & echo $!" sh
         ${WINESERVER}
