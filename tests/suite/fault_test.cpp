@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include "cases.h"
-#include "pipes.h"
 
 namespace {
 
@@ -79,6 +78,18 @@ const UnwritableStdout unwritable_stdouts[] = {
      [] {
          close(STDOUT_FILENO);
          close(STDERR_FILENO);
+     }},
+    // Its only reader is the program's own standard input, which it never reads: a program that waited
+    // for room would wait forever. What finds no room is lost, like any failed write.
+    {"FullNonBlockingPipe", linux_platform,
+     [] {
+         int ends[2];
+         must(pipe(ends), "pipe");
+         must_hold(fill(ends[1]).has_value(), "the pipe is full");
+         must(fcntl(ends[1], F_SETFL, O_NONBLOCK), "fcntl O_NONBLOCK");
+         must(dup2(ends[0], STDIN_FILENO), "dup2 onto standard input");
+         close(ends[0]);
+         redirect_stdout(ends[1]);
      }},
 };
 

@@ -13,7 +13,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ptrace.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,7 +24,6 @@ constexpr auto hang_limit = std::chrono::seconds(60);
 
 Platform platform = linux_platform;
 std::vector<std::string> command;  // the emulator's words, if any, then the program
-std::string plain_program;         // the program without its start-up care, or empty
 
 // In the child, where a failed set-up step or exec is reported; closed on exec.
 int report_fd = -1;
@@ -39,9 +37,6 @@ int report_fd = -1;
 [[noreturn]] void exec_program(const Launch& launch)
 {
     std::vector<std::string> words = command;
-    if (launch.plain && plain_program.empty())
-        report_and_exit("no plain program was given (--plain=)");
-    words.back() = launch.via.empty() ? program_path(launch.plain) : launch.via;
     words.insert(words.end(), launch.args.begin(), launch.args.end());
     std::vector<char*> argv;
     for (std::string& word : words)
@@ -49,8 +44,7 @@ int report_fd = -1;
     argv.push_back(nullptr);
     // Only the standard streams and what the case hands on go through, so that no stray pipe end keeps
     // a reader alive.
-    must(close_range(static_cast<unsigned>(launch.last_inherited_fd) + 1, ~0U, CLOSE_RANGE_CLOEXEC),
-         "close_range");
+    must(close_range(3, ~0U, CLOSE_RANGE_CLOEXEC), "close_range");
     std::vector<std::string> variables = launch.environment.value_or(std::vector<std::string>());
     std::vector<char*> envp;
     for (std::string& variable : variables)
@@ -58,6 +52,32 @@ int report_fd = -1;
     envp.push_back(nullptr);
     execvpe(argv[0], argv.data(), launch.environment.has_value() ? envp.data() : environ);
     report_and_exit("exec " + words[0] + ": " + std::strerror(errno));
+}
+
+// Reads until end of file or, on a non-blocking descriptor, until nothing more is there.
+std::string read_until_end(int fd)
+{
+    std::string content;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got == -1 && errno == EINTR))
+        if (got > 0)
+            content.append(buffer, static_cast<size_t>(got));
+    return content;
+}
+
+// The whole content of a regular file, read from its start.
+std::string read_file(int fd)
+{
+    std::string content;
+    char buffer[4096];
+    ssize_t got;
+    off_t offset = 0;
+    while ((got = pread(fd, buffer, sizeof buffer, offset)) > 0) {
+        content.append(buffer, static_cast<size_t>(got));
+        offset += got;
+    }
+    return content;
 }
 
 void reset_signals()
@@ -76,26 +96,10 @@ Platform target_platform()
     return platform;
 }
 
-bool has_plain_program()
-{
-    return !plain_program.empty();
-}
-
-std::string program_path(bool plain)
-{
-    return plain ? plain_program : command.back();
-}
-
-bool runs_under_emulator()
-{
-    return command.size() > 1;
-}
-
 std::string configure_target(int argc, char** argv)
 {
-    const std::string usage = "usage: inutil_suite [gtest flags] --platform=Linux|Windows|Wasi "
-                              "[--plain=PLAIN_PROGRAM] -- [EMULATOR...] "
-                              "PROGRAM";
+    const std::string usage =
+        "usage: inutil_suite [gtest flags] --platform=Linux|Windows|Wasi -- [EMULATOR...] PROGRAM";
     int i = 1;
     if (i < argc && std::strncmp(argv[i], "--platform=", 11) == 0) {
         const std::string name = argv[i] + 11;
@@ -111,8 +115,6 @@ std::string configure_target(int argc, char** argv)
     } else {
         return usage;
     }
-    if (i < argc && std::strncmp(argv[i], "--plain=", 8) == 0)
-        plain_program = argv[i++] + 8;
     if (i >= argc || std::strcmp(argv[i], "--") != 0 || i + 1 >= argc)
         return usage;
     command.assign(argv + i + 1, argv + argc);
@@ -154,55 +156,6 @@ void must_hold(bool condition, const char* what)
 {
     if (!condition)
         report_and_exit(std::string("does not hold: ") + what);
-}
-
-std::string read_until_end(int fd)
-{
-    std::string content;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got == -1 && errno == EINTR))
-        if (got > 0)
-            content.append(buffer, static_cast<size_t>(got));
-    return content;
-}
-
-std::string read_arriving(int fd, size_t size)
-{
-    std::string content;
-    pollfd readable = {fd, POLLIN, 0};
-    // Only a guard: nothing is measured against it.
-    while (content.size() < size && poll(&readable, 1, 1000) == 1) {
-        char buffer[4096];
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got <= 0)
-            break;
-        content.append(buffer, static_cast<size_t>(got));
-    }
-    return content;
-}
-
-std::string read_file(int fd)
-{
-    std::string content;
-    char buffer[4096];
-    ssize_t got;
-    off_t offset = 0;
-    while ((got = pread(fd, buffer, sizeof buffer, offset)) > 0) {
-        content.append(buffer, static_cast<size_t>(got));
-        offset += got;
-    }
-    return content;
-}
-
-std::string read_text(const std::string& path)
-{
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd == -1)
-        return "";
-    std::string content = read_until_end(fd);
-    close(fd);
-    return content;
 }
 
 void redirect_stdout(int fd)
@@ -262,24 +215,6 @@ bool wait_until_blocked_in_write_or_ended(pid_t pid, int pidfd)
     return blocked;
 }
 
-// A traced program stopped: after its exec, where the stop at its exit is asked for; at its exit, where
-// AT_EXIT runs; at a signal, which it is given as if it were not traced. Then it goes on.
-void go_on_traced(pid_t pid, int wait_status, const std::function<void(pid_t)>& at_exit)
-{
-    const int event = wait_status >> 16;
-    long signal_to_deliver = WSTOPSIG(wait_status);
-    if (event == PTRACE_EVENT_EXIT) {
-        at_exit(pid);
-        signal_to_deliver = 0;
-    } else if (WSTOPSIG(wait_status) == SIGTRAP && event == 0) {
-        // The stop that PTRACE_TRACEME makes at exec comes first; the tracer dies, the program with it.
-        if (ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL) == -1)
-            ADD_FAILURE() << "ptrace PTRACE_SETOPTIONS: " << std::strerror(errno);
-        signal_to_deliver = 0;
-    }
-    ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(signal_to_deliver));
-}
-
 }  // namespace
 
 Outcome run_inutil_once_it_waits(Launch launch, const std::function<void(bool blocked_in_write)>& action)
@@ -334,11 +269,6 @@ Outcome run_inutil(const Launch& launch)
         must(dup2(must(open("/dev/null", O_RDONLY), "open /dev/null"), STDIN_FILENO), "dup2 stdin");
         must(dup2(fileno(err_file), STDERR_FILENO), "dup2 stderr");
         launch.in_child();
-        if (launch.at_exit) {
-            must(static_cast<int>(ptrace(PTRACE_TRACEME, 0, nullptr, nullptr)), "ptrace PTRACE_TRACEME");
-            // A sanitizer's leak check at exit traces the process, which a traced process cannot be.
-            must(setenv("ASAN_OPTIONS", "detect_leaks=0", 1), "setenv ASAN_OPTIONS");
-        }
         exec_program(launch);
     }
     close(report[1]);
@@ -365,10 +295,6 @@ Outcome run_inutil(const Launch& launch)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         const pid_t waited = waitpid(pid, &outcome.wait_status, WNOHANG);
-        if (waited == pid && WIFSTOPPED(outcome.wait_status)) {
-            go_on_traced(pid, outcome.wait_status, launch.at_exit);
-            continue;
-        }
         if (waited == pid)
             break;
         if (waited == -1) {
@@ -379,9 +305,7 @@ Outcome run_inutil(const Launch& launch)
         if (std::chrono::steady_clock::now() > give_up_at) {
             outcome.hung = true;
             kill(pid, SIGKILL);
-            launch.on_hang();
-            while (waitpid(pid, &outcome.wait_status, 0) == pid && WIFSTOPPED(outcome.wait_status))
-                ptrace(PTRACE_CONT, pid, nullptr, nullptr);
+            waitpid(pid, &outcome.wait_status, 0);
             break;
         }
     }
@@ -476,4 +400,21 @@ Outcome run_to_pipe(const Launch& launch)
     Outcome outcome = run_inutil(to_pipe);
     close(ends[0]);
     return outcome;
+}
+
+std::optional<std::string> fill(int fd)
+{
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags == -1 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) == -1)
+        return std::nullopt;
+    const std::string chunk(512, 'x');
+    std::string written;
+    ssize_t put;
+    while ((put = write(fd, chunk.data(), chunk.size())) > 0)
+        written.append(chunk, 0, static_cast<size_t>(put));
+    // Only EAGAIN says that it is full; any other end means the descriptor was never fillable.
+    const bool full = put == -1 && errno == EAGAIN && !written.empty();
+    if (fcntl(fd, F_SETFL, flags) == -1 || !full)
+        return std::nullopt;
+    return written;
 }

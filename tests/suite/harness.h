@@ -17,20 +17,9 @@ constexpr unsigned every_platform = linux_platform | windows_platform | wasi_pla
 Platform target_platform();
 
 // Parses the suite's own arguments, after GoogleTest has taken its flags:
-//   --platform=Linux|Windows|Wasi [--plain=PLAIN_PROGRAM] -- [EMULATOR...] PROGRAM
-// PLAIN_PROGRAM is the same target's program without its start-up care, run through the same emulator:
-// the control that the care's cases compare the program with. Returns an explanation when the
-// arguments are wrong, or an empty string.
+//   --platform=Linux|Windows|Wasi -- [EMULATOR...] PROGRAM
+// Returns an explanation when the arguments are wrong, or an empty string.
 std::string configure_target(int argc, char** argv);
-
-// Whether the suite was given the plain program.
-bool has_plain_program();
-
-// The path of the program, or of the plain program.
-std::string program_path(bool plain);
-
-// Whether the program runs under an emulator (qemu, Wine, Node) rather than as a process of its own.
-bool runs_under_emulator();
 
 // Everything the program writes when nothing goes wrong, in the target's line ends.
 std::string expected_output();
@@ -58,20 +47,8 @@ struct Launch {
     int drain_fd = -1;
     // The parent's copies of what the child took, closed once it is started so that the drain ends.
     std::vector<int> close_in_parent;
-    // The program inherits the descriptors up to this one; those above are closed on exec.
-    int last_inherited_fd = 2;
     // The program's environment; this process's own when not given.
     std::optional<std::vector<std::string>> environment;
-    // Runs the plain program instead of the program.
-    bool plain = false;
-    // Runs it by this name, a symbolic link to it, instead of by its path.
-    std::string via;
-    // When set, the program is traced, and this runs in the parent when it stops at its exit, with its
-    // process id: it still holds every descriptor and lock it held, and nothing it held is closed yet.
-    std::function<void(pid_t)> at_exit;
-    // Runs in the parent once a hung program has been killed, to release what keeps it from dying (a
-    // kernel lock that another process holds).
-    std::function<void()> on_hang = [] {};
 };
 
 Outcome run_inutil(const Launch& launch);
@@ -97,18 +74,9 @@ void must_hold(bool condition, const char* what);
 // Makes the child's standard output this descriptor; closes it in the child when it is not fd 1.
 void redirect_stdout(int fd);
 
-// The whole content of a regular file, read from its start.
-std::string read_file(int fd);
-
-// The text of the file at PATH (a procfs file, say); empty when it cannot be read.
-std::string read_text(const std::string& path);
-
-// Reads until end of file or, on a non-blocking descriptor, until nothing more is there.
-std::string read_until_end(int fd);
-
-// Reads what arrives until there are `size` bytes or nothing more comes for a while: for the input side
-// of a terminal, which the kernel fills asynchronously and which reports no end of file.
-std::string read_arriving(int fd, size_t size);
+// Writes filler without blocking until the pipe holds no more; returns what went in, or nothing when
+// it could not be filled. The descriptor's flags stay as they were.
+std::optional<std::string> fill(int fd);
 
 // Runs the launch; on a thread of its own, once the program is blocked in a write or has ended, runs
 // ACTION with whether it is blocked: the condition on which a slow reader starts to read. Under an
