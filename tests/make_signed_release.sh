@@ -21,20 +21,23 @@ mkdir -m 700 "$GNUPGHOME"
 trap 'gpgconf --kill all; gpgconf --remove-socketdir 2> /dev/null; rm -rf "$GNUPGHOME"' EXIT
 trap 'exit 130' INT TERM
 
-# A key of the kind the project's is (RSA 4096, signing only): its public half in keys/NAME.asc, its
-# secret half printed.
-new_key() {  # NAME
+# A key of the kind the project's is (RSA 4096, signing only), protected by PASSPHRASE: its public half
+# in keys/NAME.asc, its secret half printed.
+new_key() {  # NAME PASSPHRASE
     local uid="inutil test key $1 <$1@inutil.invalid>" fingerprint
-    gpg --batch --quiet --passphrase '' --quick-gen-key "$uid" rsa4096 sign never
+    gpg --batch --quiet --pinentry-mode loopback --passphrase "$2" --quick-gen-key "$uid" rsa4096 sign never
     fingerprint=$(gpg --batch --quiet --with-colons --list-secret-keys "=$uid" | awk -F: '$1 == "fpr" { print $10; exit }')
     gpg --batch --quiet --armor --export "$fingerprint" > "$work/keys/$1.asc"
-    gpg --batch --quiet --armor --export-secret-keys "$fingerprint"
+    gpg --batch --quiet --pinentry-mode loopback --passphrase "$2" --armor --export-secret-keys "$fingerprint"
 }
-release_key=$(new_key release)
-other_key=$(new_key other)
+# The release key has a passphrase, as the release manager's has, which sign-release reads from its
+# standard input; the other key has none.
+passphrase="the release manager's words"
+release_key=$(new_key release "$passphrase")
+other_key=$(new_key other "")
 
 sign_release() {  # KEY PUBLIC_KEY DIST_DIR REPOS_DIR
-    INUTIL_SIGNING_KEY=$1 bash "$source_dir/scripts/sign-release" "$3" "$4" "$2"
+    INUTIL_SIGNING_KEY=$1 bash "$source_dir/scripts/sign-release" "$3" "$4" "$2" <<< "$passphrase"
 }
 
 source_tarball=$(find "$dist" -maxdepth 1 -name 'inutil-[0-9]*.tar.gz' ! -name '*-*-*')
@@ -56,7 +59,7 @@ sed -i "s/^\( *VERSION \)$version\$/\1$newer_version/" "$tree/CMakeLists.txt"
 sed -i "s/^\(Version: *\)$version\$/\1$newer_version/" "$tree/rpm/inutil.spec"
 {
     printf 'inutil (%s) unstable; urgency=medium\n\n  * A newer version, for the upgrade check.\n\n' "$newer_version"
-    printf ' -- The inutil developers <inutil@example.org>  %s\n\n' "$(date -R -d "@$newer_date")"
+    printf ' -- The inutil developers <inutil@inutil.invalid>  %s\n\n' "$(date -R -d "@$newer_date")"
     cat "$tree/debian/changelog"
 } > "$work/newer/changelog"
 mv "$work/newer/changelog" "$tree/debian/changelog"
