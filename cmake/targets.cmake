@@ -4,8 +4,8 @@
 # for the columns it needs.
 #   include(cmake/targets.cmake): inutil_read_targets() sets INUTIL_TARGETS to the names and
 #     INUTIL_TARGET_<name>_<column> to each column ("" where the table says -).
-#   cmake -P cmake/targets.cmake: writes CMakePresets.json and the README's lists of artifacts and of
-#     install lines (between their <!-- ... --> marks) from the table.
+#   cmake -P cmake/targets.cmake: writes CMakePresets.json, and docs/RELEASES.md's lists of artifacts
+#     and of install lines (between their <!-- ... --> marks), from the table.
 #   cmake -D CHECK=ON -P cmake/targets.cmake: fails if those are not what it would write.
 #   cmake -D PRINT=targets -D "COLUMNS=name triple ..." -P cmake/targets.cmake: prints each target's
 #     COLUMNS, one target a line ("-" for none).
@@ -214,8 +214,8 @@ ${workflow}  ]
 " PARENT_SCOPE)
 endfunction()
 
-# The README's table of artifacts and its install line for each platform.
-function(inutil_readme_lists artifacts_var install_var version)
+# The table of artifacts and the install line for each platform, as docs/RELEASES.md shows them.
+function(inutil_release_lists artifacts_var install_var version)
     set(table "| target | archive | Debian package | RPM | program at most |\n| --- | --- | --- | --- | --- |\n")
     set(install "")
     set(debs "")
@@ -254,12 +254,12 @@ ${install}")
     set(${install_var} "${install}" PARENT_SCOPE)
 endfunction()
 
-# TEXT with what stands between <!-- NAME ... --> and <!-- end of NAME --> replaced by CONTENT.
-function(inutil_replace_between out_var text name content)
+# TEXT, of FILE, with what stands between <!-- NAME ... --> and <!-- end of NAME --> replaced by CONTENT.
+function(inutil_replace_between out_var file text name content)
     string(FIND "${text}" "<!-- ${name}" begin)
     string(FIND "${text}" "<!-- end of ${name} -->" end)
     if(begin EQUAL -1 OR end EQUAL -1)
-        message(FATAL_ERROR "README.md has no <!-- ${name} ... --> and <!-- end of ${name} --> marks")
+        message(FATAL_ERROR "${file} has no <!-- ${name} ... --> and <!-- end of ${name} --> marks")
     endif()
     string(SUBSTRING "${text}" ${begin} -1 rest)
     string(FIND "${rest}" "-->\n" mark_length)
@@ -299,13 +299,14 @@ if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
     endif()
     inutil_version(version)
     inutil_presets_json(presets)
-    inutil_readme_lists(artifacts install ${version})
-    file(READ "${INUTIL_ROOT}/README.md" readme)
-    inutil_replace_between(readme "${readme}" artifacts "${artifacts}")
-    inutil_replace_between(readme "${readme}" install "${install}")
+    inutil_release_lists(artifacts install ${version})
+    set(releases docs/RELEASES.md)
+    file(READ "${INUTIL_ROOT}/${releases}" text)
+    inutil_replace_between(text ${releases} "${text}" artifacts "${artifacts}")
+    inutil_replace_between(text ${releases} "${text}" install "${install}")
     set(content_CMakePresets.json "${presets}")
-    set(content_README.md "${readme}")
-    foreach(file IN ITEMS CMakePresets.json README.md)
+    set(content_${releases} "${text}")
+    foreach(file IN ITEMS CMakePresets.json ${releases})
         set(path "${INUTIL_ROOT}/${file}")
         if(CHECK)
             file(READ "${path}" committed)

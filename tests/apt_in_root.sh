@@ -39,15 +39,16 @@ has_version() {  # VERSION
     [[ $installed == "$1" ]] || fail "dpkg -s shows version '$installed', not $1"
 }
 
-# Only the repository under test: the root keeps the packages it was made with, and its apt-get
-# reaches nothing but the loopback server.
-rm -f "$root/etc/apt/sources.list" "$root"/etc/apt/sources.list.d/*
 in_root find / -xdev -print | sort > "$work/files-before"
 
-step "the README's lines add the repository and install inutil $version"
+step "the lines of docs/RELEASES.md add the repository and install inutil $version"
 serve repos/apt
 in_root sh -exc "$(cat "$add_repository")" < /dev/null
 has_version "$version"
+# From here on, the repository under test alone: the root keeps what it has installed, and its apt-get
+# reaches nothing but the loopback server.
+rm -f "$root/etc/apt/sources.list"
+find "$root/etc/apt/sources.list.d" -mindepth 1 ! -name inutil.list -delete
 runs_as_it_should
 in_root dpkg -L inutil > "$work/package-files"
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The RPM repository as users of rpm and dnf meet it, on this machine: installing needs a Fedora root,
-# which this network cannot reach. rpm -K, with the repository's key imported, finds each package's
-# signature good; dnf, given the README's .repo file (gpgcheck and repo_gpgcheck on), fetches the key
+# The RPM repository as users of rpm and dnf meet it, with Debian's rpm and dnf: installing would need
+# a Fedora root, from Fedora's repositories, and this check reaches nothing beyond its loopback server.
+# rpm -K, with the repository's key imported, finds each package's signature good; dnf, given the
+# .repo file that the lines of docs/RELEASES.md write (gpgcheck and repo_gpgcheck on), fetches the key
 # and each machine's signed metadata over loopback HTTP and finds the package, and refuses the
 # metadata when a byte of repomd.xml has changed. rpm and dnf keep everything under WORK_DIR.
 #   check_rpm_repository.sh SOURCE_DIR SIGNED_DIR WORK_DIR PYTHON
@@ -38,7 +39,17 @@ for package in "$signed"/repos/rpm/*/*.rpm; do
     fi
 done
 
-# dnf with the README's .repo file for the repository at BASE_URL, and nothing of this machine's.
+# The lines of docs/RELEASES.md, the repository's address set to BASE and the .repo file written to
+# FILE; all but their last, the install.
+write_repo_file() {  # BASE FILE
+    local lines
+    lines=$(release_block "$source_dir" "### Fedora, RHEL: the RPM repository") || return 1
+    [[ $(tail -n 1 <<< "$lines") == "dnf install inutil" ]] || { echo "the lines do not end with the install"; return 1; }
+    lines=${lines//\/etc\/yum.repos.d\/inutil.repo/$2}
+    INUTIL_REPOSITORY=$1 sh -ec "$(sed '$d' <<< "$lines")"
+}
+
+# dnf with that .repo file for the repository at BASE_URL, and nothing of this machine's.
 # Its key handling (gpgme) starts gpg-agents and puts their sockets below /run/user: it runs in
 # namespaces of its own, where /run is an empty file system that ends with it, and so does every
 # process it leaves. The home folder stays where it is, since the work may be below it (/root/inutil
@@ -47,7 +58,7 @@ dnf_here() {  # NAME BASE_URL DNF_ARGUMENTS...
     local name=$1 base=$2
     shift 2
     mkdir -p "$work/$name/repos.d"
-    readme_block "$source_dir" "### Fedora, RHEL: the RPM repository" "$base" > "$work/$name/repos.d/inutil.repo"
+    write_repo_file "$base" "$work/$name/repos.d/inutil.repo"
     printf '[main]\n' > "$work/$name/dnf.conf"
     # shellcheck disable=SC2016 # expanded by the namespace's shell
     unshare --pid --fork --mount-proc sh -ec 'mount -t tmpfs tmpfs /run; mkdir -p -m 700 "/run/user/$(id -u)"

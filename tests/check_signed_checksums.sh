@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The README's command that verifies a download, run as a user runs it, in a folder of the signed
-# release's files and the project's keyring (the APT repository's): it must pass on the release as
-# signed, and fail when a byte of SHA256SUMS or of an artifact has changed, or when another key signed.
+# The command of docs/RELEASES.md that verifies a download, run as a user runs it, in a folder of the
+# signed release's files and the project's keyring (the APT repository's): it must pass on the
+# release as signed, and fail when a byte of SHA256SUMS or of an artifact has changed, or when another key signed.
 #   check_signed_checksums.sh SOURCE_DIR SIGNED_DIR WORK_DIR
 # SIGNED_DIR is what make_signed_release.sh made.
 set -uo pipefail
@@ -12,8 +12,8 @@ rm -rf "$work"
 mkdir -p "$work"
 # shellcheck source=tests/signed_checks.sh
 . "$source_dir/tests/signed_checks.sh"
-verify=$(readme_block "$source_dir" "### Verify a download" "") || exit 1
-echo "the README's command: $verify"
+verify=$(release_block "$source_dir" "## Verify a download") || exit 1
+echo "the command of docs/RELEASES.md: $verify"
 version=$(< "$signed/version")
 
 failed=0

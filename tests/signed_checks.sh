@@ -1,20 +1,16 @@
 # shellcheck shell=bash
-# What the checks of the signed release share, sourced by them: the README's lines as a user copies
-# them, a loopback HTTP server to fetch the repositories from, and the changed byte of a tampered file.
+# What the checks of the signed release share, sourced by them: the lines of docs/RELEASES.md as a
+# user copies them, a loopback HTTP server to fetch the repositories from, and the changed byte of a
+# tampered file.
 
-# The indented block after the README heading HEADING, with the project's address (rpm/inutil.spec's
-# URL) made BASE_URL: what a user runs, pointed at the files under test.
-readme_block() {  # SOURCE_DIR HEADING BASE_URL
-    local url block line
-    url=$(sed -n 's/^URL: *//p' "$1/rpm/inutil.spec")
-    [[ -n $url ]] || { echo "no URL in $1/rpm/inutil.spec" >&2; return 1; }
+# The indented block after the heading HEADING of docs/RELEASES.md: what a user runs.
+release_block() {  # SOURCE_DIR HEADING
+    local block
     block=$(awk -v heading="$2" '$0 == heading { found = 1; next }
         found && /^    / { sub(/^    /, ""); print; block = 1; next }
-        found && (block || /^#/) { exit }' "$1/README.md")
-    [[ -n $block ]] || { echo "README.md has no indented block after '$2'" >&2; return 1; }
-    while IFS= read -r line; do
-        printf '%s\n' "${line//"$url"/"$3"}"
-    done <<< "$block"
+        found && (block || /^#/) { exit }' "$1/docs/RELEASES.md")
+    [[ -n $block ]] || { echo "docs/RELEASES.md has no indented block after '$2'" >&2; return 1; }
+    printf '%s\n' "$block"
 }
 
 # Serves DIR on a free loopback port, in the background, until this shell ends (or is killed: the
