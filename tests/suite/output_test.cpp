@@ -58,9 +58,6 @@ TEST_P(Output, HoldsTheEightyCopiesAndNothingElse)
     const Outcome outcome = GetParam().run({});
     EXPECT_TRUE(exited_cleanly(outcome));
     EXPECT_TRUE(same_bytes(outcome.out, expected_on(GetParam())));
-    ASSERT_FALSE(outcome.out.empty());
-    EXPECT_EQ(outcome.out.front(), 'E');
-    EXPECT_EQ(outcome.out.back(), '\a');
 }
 
 std::vector<std::string> split(const std::string& text, const std::string& separator)
