@@ -34,9 +34,11 @@ show() {
     fi
 }
 
-# Info and pedantic tags are shown, so that they get read, but only errors and warnings fail.
+# Info and pedantic tags are shown, so that they get read, but only errors and warnings fail. lintian
+# leaves its caches in TMPDIR: the work folder's, not the machine's /tmp.
 lintian_package() {
-    lintian --fail-on error,warning --display-info --pedantic --show-overrides "$deb"
+    mkdir -p "$work/tmp"
+    TMPDIR=$work/tmp lintian --fail-on error,warning --display-info --pedantic --show-overrides "$deb"
 }
 
 depends_on_libc() {

@@ -18,7 +18,8 @@ work=$(realpath -e "$work")
 GNUPGHOME=$work/gnupg
 export GNUPGHOME
 mkdir -m 700 "$GNUPGHOME"
-trap 'gpgconf --kill all; gpgconf --remove-socketdir 2> /dev/null; rm -rf "$GNUPGHOME"' EXIT
+# Each step on its own: a failing one must not keep the keyring from going.
+trap 'gpgconf --kill all || true; gpgconf --remove-socketdir 2> /dev/null || true; rm -rf "$GNUPGHOME"' EXIT
 trap 'exit 130' INT TERM
 gpg --batch --quiet --passphrase '' --quick-gen-key 'inutil test key, refused <refused@inutil.invalid>' ed25519 sign never
 gpg --batch --armor --export-secret-keys > "$work/secret-in-tree.asc"

@@ -18,7 +18,8 @@ unset SOURCE_DATE_EPOCH
 GNUPGHOME=$work/gnupg
 export GNUPGHOME
 mkdir -m 700 "$GNUPGHOME"
-trap 'gpgconf --kill all; gpgconf --remove-socketdir 2> /dev/null; rm -rf "$GNUPGHOME"' EXIT
+# Each step on its own: a failing one must not keep the keyring from going.
+trap 'gpgconf --kill all || true; gpgconf --remove-socketdir 2> /dev/null || true; rm -rf "$GNUPGHOME"' EXIT
 trap 'exit 130' INT TERM
 
 # A key of the kind the project's is (RSA 4096, signing only), protected by PASSPHRASE: its public half
