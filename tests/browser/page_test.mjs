@@ -387,13 +387,16 @@ const server = await serve(pageDir);
 const pageUrl = `http://127.0.0.1:${server.address().port}${SUB_PATH}`;
 const fileFolder = pathToFileURL(pageDir).href + "/";
 profile = fs.mkdtempSync(path.join(workDir, `${browserName}-profile-`));
-// Browsers also write outside their profile (NSS database, caches): keep all of it here.
+// Browsers also write outside their profile (NSS database, caches, the sound client's runtime folder):
+// keep all of it here.
 const browserEnv = {
     ...process.env,
     HOME: profile,
     XDG_CONFIG_HOME: path.join(profile, "config"),
     XDG_CACHE_HOME: path.join(profile, "cache"),
+    XDG_RUNTIME_DIR: path.join(profile, "runtime"),
 };
+fs.mkdirSync(browserEnv.XDG_RUNTIME_DIR, { mode: 0o700 });
 
 let served = [];
 try {
