@@ -64,11 +64,6 @@ const UnwritableStdout unwritable_stdouts[] = {
          close(ends[1]);
          redirect_stdout(ends[0]);
      }},
-    {"FileOverSizeLimit", linux_platform,
-     [] {
-         redirect_stdout(new_temporary_file());
-         limit_file_size();
-     }},
     {"FileOpenReadOnly", linux_platform | windows_platform,
      [] {
          const std::string path = "/proc/self/fd/" + std::to_string(new_temporary_file());
@@ -153,14 +148,24 @@ INSTANTIATE_TEST_SUITE_P(Linux, Unwritable, testing::ValuesIn(unwritable_cases_o
 INSTANTIATE_TEST_SUITE_P(Windows, Unwritable, testing::ValuesIn(unwritable_cases_on(windows_platform)),
                          unwritable_case_name);
 
-TEST(LinuxFaults, FileSizeLimitKeepsEveryByteItAllows)
+// A file size limit, under each disposition of SIGXFSZ: every byte below it is written, and the
+// program ends as cleanly as with any other failed write.
+class FileSizeLimit : public testing::TestWithParam<Disposition> {};
+
+TEST_P(FileSizeLimit, KeepsEveryByteItAllows)
 {
     Launch launch;
-    launch.in_child = limit_file_size;
+    launch.in_child = [disposition = GetParam()] {
+        disposition.set_up();
+        limit_file_size();
+    };
     const Outcome outcome = run_to_file(launch);
     EXPECT_TRUE(exited_cleanly(outcome));
     EXPECT_TRUE(same_bytes(outcome.out, expected_output().substr(0, file_size_limit)));
 }
+
+INSTANTIATE_TEST_SUITE_P(Linux, FileSizeLimit, testing::ValuesIn(cases_on(linux_platform, dispositions)),
+                         CaseName());
 
 // A full pipe whose reader takes a few bytes once the program waits to write, then goes away.
 class ReaderLeavesMidOutput : public testing::TestWithParam<Disposition> {};
