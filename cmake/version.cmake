@@ -1,5 +1,6 @@
 # The version and its date, read back from the top CMakeLists.txt, which sets them once
-# (project(... VERSION ...) and INUTIL_DATE): the one reader of them outside a configured build.
+# (project(... VERSION ...) and INUTIL_DATE): the reader of them outside a configured build (the one
+# other, tests/make_signed_release.sh, raises the version in a copy, to make a newer release).
 #   include(cmake/version.cmake): inutil_version(VERSION_VAR [DATE_VAR])
 #   cmake -P cmake/version.cmake: prints the version.
 #   cmake -D CHECK=ON -P cmake/version.cmake: fails unless the newest entries of debian/changelog and

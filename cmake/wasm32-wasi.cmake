@@ -1,6 +1,6 @@
 # A WebAssembly module for WASI, with Debian's clang, lld and wasi-libc; its tests run it under Node.
-# WASI is not POSIX: it has no signals and no /proc, so the program is built without its POSIX
-# start-up care, and nothing of C++'s own library is linked.
+# WASI is not POSIX: it has no signals, so the program is built without its write-signal care (CMake
+# counts WASI as no UNIX), and nothing of C++'s own library is linked.
 set(CMAKE_SYSTEM_NAME WASI)
 set(CMAKE_SYSTEM_PROCESSOR wasm32)
 set(CMAKE_CXX_COMPILER clang++)

@@ -1,6 +1,6 @@
 # shellcheck shell=bash
 # What makes the release's files the same bytes wherever and whenever they are made, sourced by the
-# scripts that make them: scripts/dist, scripts/build-deb, web/assemble and web/build-zip.
+# scripts that make them.
 
 # Exports SOURCE_DATE_EPOCH, the time that every file made gets: the caller's; else that of the commit
 # checked out at ROOT; else, in an unpacked source tarball, whose files all have the commit's time,

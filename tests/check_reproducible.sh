@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the release artifacts again from a clone of the same commit in another folder, later, under
-# another umask, time zone and locale, and checks that every one is byte-identical to the first build's.
+# Builds the release artifacts again from a clone of the same commit in another folder, later, started
+# under another umask, time zone and locale, and checks that every one is byte-identical to the first
+# build's.
 #   check_reproducible.sh SOURCE_DIR DIST_DIR WORK_DIR
 set -euo pipefail
 source_dir=$1

@@ -15,6 +15,8 @@ mkdir -p "$work/dist"
 work=$(realpath -e "$work")
 [[ $work == "$source_dir"/* ]] || { echo "$work is not inside $source_dir"; exit 1; }
 
+# sign-release's own keyring, too, in the work folder.
+export TMPDIR=$work
 GNUPGHOME=$work/gnupg
 export GNUPGHOME
 mkdir -m 700 "$GNUPGHOME"

@@ -2,7 +2,7 @@
 # On a console, each printf's output is delivered by the time the call returns. Standard output a pty
 # (script(1) makes one), which Wine serves as the program's console:
 # - the program calls WriteConsoleW once a copy, 80 calls of 42 characters (the sentence, CR LF, BEL),
-#   as WINEDEBUG=+relay shows; a program that buffered its output would make one call or two;
+#   as WINEDEBUG=+relay shows; a program that buffered its output would make a few long calls;
 # - the terminal receives the 80 sentences;
 # - the console receives the 80 BELs: Wine's console host does not pass a BEL on to the terminal, it
 #   notes each as a "beep" it cannot sound.

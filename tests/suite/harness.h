@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
-// The platform that the binary under test was built for; it decides the line ends and which cases run.
-// A test's name begins with the platform it runs on, so that a target picks its cases by that prefix.
+// The platform that the binary under test was built for; it decides the expected line ends. A test's
+// name begins with the platform it applies to, so that a target picks its cases by that prefix.
 enum Platform : unsigned { linux_platform = 1U << 0U, windows_platform = 1U << 1U, wasi_platform = 1U << 2U };
 constexpr unsigned every_platform = linux_platform | windows_platform | wasi_platform;
 
