@@ -1,7 +1,7 @@
 #!/bin/sh
 # The release program needs nothing at start-up, no loader and no shared library. Whatever its standard
-# output is, it makes the same few system calls, so that a sandbox's list of allowed calls, recorded in
-# one setting, holds in every other. To a file and to a pipe its output leaves in a few buffer-sized
+# output is, and however its writes fail, it makes the same few system calls, so that a sandbox's list
+# of allowed calls, recorded in one setting, holds in every other. To a file and to a pipe its output leaves in a few buffer-sized
 # writes, never a write per line.
 # Usage: release_checks.sh PROGRAM WORK_DIR STRACE READELF SCRIPT PERL
 set -eu
@@ -13,9 +13,9 @@ script=$5
 perl=$6
 mkdir -p "$work"
 failed=0
-# musl's start-up, the write signals ignored, stdio's one look at whether the output is a terminal, its
-# writes and the exit: sorted, as they are compared.
-pinned_calls="arch_prctl exit_group ioctl rt_sigaction set_tid_address writev"
+# musl's start-up, the write signals ignored, stdio's one look at whether the output is a terminal (an
+# ioctl is named with its request), its writes and the exit: sorted, as they are compared.
+pinned_calls="arch_prctl exit_group ioctl(TIOCGWINSZ) rt_sigaction set_tid_address writev"
 most_writes=5
 
 # Traces the program, with standard output as the caller left it, into trace-KIND.txt.
@@ -25,8 +25,8 @@ traced() {  # KIND
 
 # Fails unless the trace of KIND holds the pinned calls and no other, the exec that starts it aside.
 check_calls() {  # KIND
-    calls=$(sed -n 's/^\([a-z0-9_]*\)(.*/\1/p' "$work/trace-$1.txt" 2>/dev/null | grep -vx execve | sort -u |
-        tr '\n' ' ')
+    calls=$(sed -n -e 's/^ioctl([^,]*, \([A-Z0-9_]*\).*/ioctl(\1)/p' -e t -e 's/^\([a-z0-9_]*\)(.*/\1/p' \
+        "$work/trace-$1.txt" 2>/dev/null | grep -vx execve | sort -u | tr '\n' ' ')
     if [ "$calls" != "$pinned_calls " ]; then
         echo "stdout $1: the calls are '$calls', not the pinned '$pinned_calls'"
         failed=1
@@ -44,14 +44,22 @@ check_write_calls() {  # KIND
 
 traced file > "$work/out"
 traced null > /dev/null
+traced full > /dev/full
 traced pipe | cat > /dev/null
+# A non-blocking pipe with room, and one that is full, whose only reader is the program's own standard
+# input: every write fails with EAGAIN.
 # shellcheck disable=SC2016 # Perl's own variables
 "$perl" -MFcntl -e 'fcntl(STDOUT, F_SETFL, O_NONBLOCK) or die "fcntl: $!\n"; exec @ARGV or die "exec: $!\n"' \
     "$strace" -qq -o "$work/trace-non-blocking-pipe.txt" "$program" | cat > /dev/null
+# shellcheck disable=SC2016 # Perl's own variables
+"$perl" -MFcntl -e 'pipe(my $r, my $w) or die "pipe: $!\n"; fcntl($w, F_SETFL, O_NONBLOCK) or die "fcntl: $!\n";
+    1 while defined syswrite($w, "x" x 4096); $!{EAGAIN} or die "the pipe did not fill: $!\n";
+    open(STDIN, "<&", $r) && open(STDOUT, ">&", $w) or die "dup: $!\n"; exec @ARGV or die "exec: $!\n"' \
+    "$strace" -qq -o "$work/trace-full-non-blocking-pipe.txt" "$program"
 "$script" --quiet --return --command "'$strace' -qq -o '$work/trace-terminal.txt' '$program'" /dev/null \
     < /dev/null > /dev/null
 traced closed >&-
-for kind in file null pipe non-blocking-pipe terminal closed; do
+for kind in file null full pipe non-blocking-pipe full-non-blocking-pipe terminal closed; do
     check_calls "$kind"
 done
 check_write_calls file
