@@ -56,10 +56,14 @@ traced pipe | cat > /dev/null
     1 while defined syswrite($w, "x" x 4096); $!{EAGAIN} or die "the pipe did not fill: $!\n";
     open(STDIN, "<&", $r) && open(STDOUT, ">&", $w) or die "dup: $!\n"; exec @ARGV or die "exec: $!\n"' \
     "$strace" -qq -o "$work/trace-full-non-blocking-pipe.txt" "$program"
+# A pipe whose reader has gone: every write fails with EPIPE.
+# shellcheck disable=SC2016 # Perl's own variables
+"$perl" -e 'pipe(my $r, my $w) or die "pipe: $!\n"; close $r; open(STDOUT, ">&", $w) or die "dup: $!\n";
+    exec @ARGV or die "exec: $!\n"' "$strace" -qq -o "$work/trace-pipe-without-reader.txt" "$program"
 "$script" --quiet --return --command "'$strace' -qq -o '$work/trace-terminal.txt' '$program'" /dev/null \
     < /dev/null > /dev/null
 traced closed >&-
-for kind in file null full pipe non-blocking-pipe full-non-blocking-pipe terminal closed; do
+for kind in file null full pipe non-blocking-pipe full-non-blocking-pipe pipe-without-reader terminal closed; do
     check_calls "$kind"
 done
 check_write_calls file
