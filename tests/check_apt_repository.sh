@@ -2,8 +2,9 @@
 # The APT repository as a user of Debian SUITE meets it: in a fresh minimal root that mmdebstrap makes
 # from Debian's archive (with man-db, to read the page), the lines of docs/RELEASES.md add the
 # repository, served over loopback HTTP, and install inutil; then apt_in_root.sh takes it through a
-# repository signed by another key, an upgrade and a purge. mmdebstrap unmounts and removes the root when the steps end,
-# also when they fail or are interrupted; the server ends with this script, however it ends.
+# repository signed by another key, an upgrade and a purge. mmdebstrap unmounts and removes the root
+# when the steps end, also when they fail or are interrupted; the server ends with this script,
+# however it ends.
 #   check_apt_repository.sh SUITE SOURCE_DIR SIGNED_DIR WORK_DIR PYTHON
 # SIGNED_DIR is what make_signed_release.sh made.
 set -euo pipefail
@@ -18,10 +19,7 @@ mkdir -p "$work/served"
 . "$source_dir/tests/signed_checks.sh"
 
 serve_on_loopback "$python" "$work/served" "$work/http.log"
-{
-    echo "export INUTIL_REPOSITORY=$BASE_URL"
-    release_block "$source_dir" "### Debian, Ubuntu: the APT repository"
-} > "$work/add-repository.sh"
+release_block "$source_dir" "### Debian, Ubuntu: the APT repository" "$BASE_URL" > "$work/add-repository.sh"
 echo "the lines of docs/RELEASES.md, with the repository's address set first:"
 cat "$work/add-repository.sh"
 

@@ -43,10 +43,10 @@ done
 # FILE; all but their last, the install.
 write_repo_file() {  # BASE FILE
     local lines
-    lines=$(release_block "$source_dir" "### Fedora, RHEL: the RPM repository") || return 1
+    lines=$(release_block "$source_dir" "### Fedora, RHEL: the RPM repository" "$1") || return 1
     [[ $(tail -n 1 <<< "$lines") == "dnf install inutil" ]] || { echo "the lines do not end with the install"; return 1; }
     lines=${lines//\/etc\/yum.repos.d\/inutil.repo/$2}
-    INUTIL_REPOSITORY=$1 sh -ec "$(sed '$d' <<< "$lines")"
+    sh -ec "$(sed '$d' <<< "$lines")"
 }
 
 # dnf with that .repo file for the repository at BASE_URL, and nothing of this machine's.

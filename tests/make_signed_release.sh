@@ -46,7 +46,10 @@ version=$(basename "$source_tarball" .tar.gz)
 version=${version#inutil-}
 echo "$version" > "$work/version"
 cp -a "$dist" "$work/dist"
-sign_release "$release_key" "$work/keys/release.asc" "$work/dist" "$work/repos"
+sign_release "$release_key" "$work/keys/release.asc" "$work/dist" "$work/repos" 2>&1 | tee "$work/release-signing.log"
+# The key must have asked for its passphrase, or the signing proved nothing about a protected key.
+grep -q 'reading the passphrase' "$work/release-signing.log" ||
+    { echo "sign-release read no passphrase: the release key was made without one"; exit 1; }
 
 # The newer version: the source of the release with its last number raised, dated now (apt takes no
 # Release file dated in the future).

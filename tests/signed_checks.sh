@@ -3,13 +3,15 @@
 # user copies them, a loopback HTTP server to fetch the repositories from, and the changed byte of a
 # tampered file.
 
-# The indented block after the heading HEADING of docs/RELEASES.md: what a user runs.
-release_block() {  # SOURCE_DIR HEADING
+# The indented block after the heading HEADING of docs/RELEASES.md: what a user runs; with ADDRESS,
+# after the line that sets INUTIL_REPOSITORY to it, as that page asks first.
+release_block() {  # SOURCE_DIR HEADING [ADDRESS]
     local block
     block=$(awk -v heading="$2" '$0 == heading { found = 1; next }
         found && /^    / { sub(/^    /, ""); print; block = 1; next }
         found && (block || /^#/) { exit }' "$1/docs/RELEASES.md")
     [[ -n $block ]] || { echo "docs/RELEASES.md has no indented block after '$2'" >&2; return 1; }
+    [[ -z ${3:-} ]] || printf 'export INUTIL_REPOSITORY=%s\n' "$3"
     printf '%s\n' "$block"
 }
 
