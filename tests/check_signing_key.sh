@@ -25,29 +25,24 @@ trap 'gpgconf --kill all || true; gpgconf --remove-socketdir 2> /dev/null || tru
 trap 'exit 130' INT TERM
 gpg --batch --quiet --passphrase '' --quick-gen-key 'inutil test key, refused <refused@inutil.invalid>' ed25519 sign never
 gpg --batch --armor --export-secret-keys > "$work/secret-in-tree.asc"
-protected='inutil test key, protected <protected@inutil.invalid>'
-gpg --batch --quiet --pinentry-mode loopback --passphrase 'right words' --quick-gen-key "$protected" ed25519 sign never
-gpg --batch --armor --export "=$protected" > "$work/protected.asc"
-gpg --batch --pinentry-mode loopback --passphrase 'right words' --armor --export-secret-keys "=$protected" \
-    > "$work/protected-secret.asc"
 echo "0000000000000000000000000000000000000000000000000000000000000000  inutil.tar.gz" > "$work/dist/SHA256SUMS"
 
 failed=0
-# case             INUTIL_SIGNING_KEY                the users' key           what sign-release says
+# case            INUTIL_SIGNING_KEY                       what sign-release says
 cases="
-none               -                                 $signed/keys/release.asc no signing key
-not-a-key          $work/no-such-key.asc             $signed/keys/release.asc neither an armored secret key nor a file
-file-in-tree       $work/secret-in-tree.asc          $signed/keys/release.asc is inside the source tree
-not-users-key      text:$work/secret-in-tree.asc     $signed/keys/release.asc is not the one users are given
-wrong-passphrase   text:$work/protected-secret.asc   $work/protected.asc      could not be unlocked"
-while read -r name key public says; do
+none              -                                        no signing key
+not-a-key         $work/no-such-key.asc                    neither an armored secret key nor a file
+file-in-tree      $work/secret-in-tree.asc                 is inside the source tree
+not-users-key     text:$work/secret-in-tree.asc            is not the one users are given
+wrong-passphrase  text:$signed/keys/release-secret.asc     could not be unlocked"
+while read -r name key says; do
     [[ -n $name ]] || continue
     case $key in
         -) key="" ;;
         text:*) key=$(< "${key#text:}") ;;
     esac
     output=$(INUTIL_SIGNING_KEY=$key bash "$source_dir/scripts/sign-release" "$work/dist" "$work/repos" \
-        "$public" 2>&1 <<< "wrong words")
+        "$signed/keys/release.asc" 2>&1 <<< "wrong words")
     status=$?
     written=$(find "$work/dist" "$work/repos" ! -name SHA256SUMS ! -name dist 2>/dev/null)
     if ((status != 0)) && grep -qF -- "$says" <<< "$output" && [[ -z $written ]]; then

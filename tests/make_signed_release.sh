@@ -2,10 +2,12 @@
 # Signs a copy of the release with scripts/sign-release and a key made for this run, for the checks of
 # the signed release, and makes what they need besides: the repositories of a newer version (the same
 # source, its version raised, its Debian package for this machine built again), and those of the newer
-# version signed by another key. Both keys are thrown away at the end, but their public halves.
+# version signed by another key. Both keys are thrown away at the end, but their public halves and
+# the release key's secret half, protected by its passphrase, which the signing-key check refuses.
 #   make_signed_release.sh SOURCE_DIR DIST_DIR WORK_DIR
-# In WORK_DIR: keys/release.asc and keys/other.asc; version and newer-version; dist/ (the release with
-# SHA256SUMS.asc) and repos/; newer/dist/ and newer/repos/; other-key/dist/ and other-key/repos/.
+# In WORK_DIR: keys/release.asc, keys/release-secret.asc and keys/other.asc; version and
+# newer-version; dist/ (the release with SHA256SUMS.asc) and repos/; newer/dist/ and newer/repos/;
+# other-key/dist/ and other-key/repos/.
 set -euo pipefail
 source_dir=$(realpath -e "$1")
 dist=$(realpath -e "$2")
@@ -36,6 +38,7 @@ new_key() {  # NAME PASSPHRASE
 passphrase="the release manager's words"
 release_key=$(new_key release "$passphrase")
 other_key=$(new_key other "")
+printf '%s\n' "$release_key" > "$work/keys/release-secret.asc"
 
 sign_release() {  # KEY PUBLIC_KEY DIST_DIR REPOS_DIR
     INUTIL_SIGNING_KEY=$1 bash "$source_dir/scripts/sign-release" "$3" "$4" "$2" <<< "$passphrase"
